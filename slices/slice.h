@@ -1,0 +1,47 @@
+#ifndef SLICES_SLICE_H
+#define SLICES_SLICE_H
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+// One two-dimensional slice read from one file: either a picture, kept as
+// read, or a grid of values from one of the two text formats.
+class Slice
+{
+public:
+    int width = 0;
+    int height = 0;
+    bool isImage = false;
+    QImage image;
+    double min = 0.0;
+    double max = 1.0;
+    QList<QList<double>> rows;
+
+    // Callers pass only 0 <= x < width and 0 <= y < height.
+    double valueAt(int x, int y) const;
+
+    bool load(const QString &fileName);
+    bool readPicture(const QString &fileName);
+    bool readCtImage(const QString &fileName);
+    bool readTable(const QString &fileName);
+};
+
+inline double Slice::valueAt(int x, int y) const
+{
+    if (!isImage)
+        return rows.at(y).at(x);
+    // A picture's value is the blue component, the lowest eight bits of the
+    // pixel's colour; the common formats are read straight from the scan line.
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        return reinterpret_cast<const QRgb *>(image.constScanLine(y))[x] & 0xff;
+    case QImage::Format_Grayscale8:
+        return image.constScanLine(y)[x];
+    default:
+        return qBlue(image.pixel(x, y));
+    }
+}
+
+#endif // SLICES_SLICE_H

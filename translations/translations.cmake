@@ -1,0 +1,2 @@
+function(ctslab_embed_catalogue target variant)
+endfunction()

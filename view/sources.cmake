@@ -1,0 +1,5 @@
+list(APPEND CTSLAB_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/vec3.h
+    ${CMAKE_CURRENT_LIST_DIR}/ctview.h
+    ${CMAKE_CURRENT_LIST_DIR}/ctview.cpp
+)
