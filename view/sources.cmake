@@ -3,3 +3,4 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/ctview.h
     ${CMAKE_CURRENT_LIST_DIR}/ctview.cpp
 )
+include(${CMAKE_CURRENT_LIST_DIR}/render.cmake OPTIONAL)
