@@ -1,11 +1,46 @@
-#include <QApplication>
-
+#include "app/config.h"
+#include "app/startup.h"
 #include "view/ctview.h"
+#include "view/vec3.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QTranslator>
+
+// Filled once at start-up and only read afterwards.
+static Config config;
 
 int main(int argc, char *argv[])
 {
+    qRegisterMetaType<Vec3>("Vec3");
+
+    // Qt takes its own options (such as -platform) out of argc/argv here.
     QApplication app(argc, argv);
-    CtView view;
+    QTranslator translator;
+
+    // Relative names (configuration, includes, data root) resolve against
+    // the program's own directory, wherever it was started from.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    config.readCommandLine(argc, argv);
+    const QString fileName = configFileName(config);
+    const bool ok = config.readFile(fileName);
+    qDebug() << "read Ok" << ok << fileName;
+
+    const QString baseName = programBaseName(argc, argv);
+    const QString dataRoot = dataRootDirectory(config, QDir::current().absolutePath());
+    qDebug() << "data root" << dataRoot << config.getValue(QStringLiteral("DataRoot"),
+                                                           QStringLiteral("aa"));
+
+    const bool japanese = japaneseChosen(config, baseName);
+    if (japanese && translator.load(QStringLiteral(":Mek_ja_JP"),
+                                    QCoreApplication::applicationDirPath())) {
+        app.installTranslator(&translator);
+    }
+
+    CtView view(dataRoot, nullptr);
+    QObject::connect(&view, SIGNAL(finishing()), &app, SLOT(closeAllWindows()));
     view.show();
     return app.exec();
 }

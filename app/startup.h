@@ -1,0 +1,23 @@
+#ifndef APP_STARTUP_H
+#define APP_STARTUP_H
+
+#include <QString>
+
+class Config;
+
+// The configuration file to read: "config.cfg" unless "-c" or "-config"
+// (any letter case) names another; "-config" wins.
+QString configFileName(const Config &config);
+
+// Base name of the program file (directory and every suffix from the first
+// dot on removed), from the first command-line argument.
+QString programBaseName(int argc, char **argv);
+
+// "-d" (exact case) beats the key "DataRoot", which beats currentDir.
+QString dataRootDirectory(const Config &config, const QString &currentDir);
+
+// Whether the Japanese translation is to be loaded: "-j" beats "-e", "-e"
+// beats the program name "Mek" + "e"/"j", which beats the key "lang".
+bool japaneseChosen(const Config &config, const QString &baseName);
+
+#endif // APP_STARTUP_H

@@ -1,0 +1,125 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP">
+<context>
+    <name>CtView</name>
+    <message>
+        <source>256</source>
+        <translation>256</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;The size of screen. Firstly, they should be so small as 256 to work quickly. When the settings, like obserbing direction, position of closs-section, and color range, are decided, it should be set larger as 1024 or so to get high resolution results.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>生成する画像のピクセルサイズ。最初は 256 程度の小さな値にしておき、諸条件(観察方向、断面位置、描画値の閾値等)が決まった時点で、高解像度の画像にするため 1024 程度の値にするのが良い。</translation>
+    </message>
+    <message>
+        <source>Add Slice Set</source>
+        <translation>スライスセット追加</translation>
+    </message>
+    <message>
+        <source>Img Size in Pix</source>
+        <translation>生成画像サイズ</translation>
+    </message>
+    <message>
+        <source>ctView</source>
+        <translation>ctView</translation>
+    </message>
+</context>
+<context>
+    <name>LoadSlices</name>
+    <message>
+        <source>Load Slices</source>
+        <translation>Load Slices</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>選択</translation>
+    </message>
+</context>
+<context>
+    <name>SlicesCtrl</name>
+    <message>
+        <source> :</source>
+        <translation> :</translation>
+    </message>
+    <message>
+        <source>%]</source>
+        <translation>%]</translation>
+    </message>
+    <message>
+        <source>0.0</source>
+        <translation>0.0</translation>
+    </message>
+    <message>
+        <source>100.0</source>
+        <translation>100.0</translation>
+    </message>
+    <message>
+        <source>Any Files (* *.*)</source>
+        <translation>Any Files (* *.*)</translation>
+    </message>
+    <message>
+        <source>Color Scale: </source>
+        <translation>色スケール</translation>
+    </message>
+    <message>
+        <source>Cross Section</source>
+        <translation>断面位置</translation>
+    </message>
+    <message>
+        <source>Data Files (*.dat *.png)</source>
+        <translation>Data Files (*.dat *.png)</translation>
+    </message>
+    <message>
+        <source>Fix Dir.</source>
+        <translation>断面方向固定</translation>
+    </message>
+    <message>
+        <source>Load Slices</source>
+        <translation>Load Slices</translation>
+    </message>
+    <message>
+        <source>S Color</source>
+        <translation>断面色</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>選択</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>設定表示</translation>
+    </message>
+    <message>
+        <source>Show C. Section</source>
+        <translation>断面表示</translation>
+    </message>
+    <message>
+        <source>Show Frame</source>
+        <translation>枠表示</translation>
+    </message>
+    <message>
+        <source>Show Setup %1</source>
+        <translation>設定%1表示</translation>
+    </message>
+    <message>
+        <source>Show Volume</source>
+        <translation>体積表示</translation>
+    </message>
+    <message>
+        <source>V Color</source>
+        <translation>体積色</translation>
+    </message>
+    <message>
+        <source>[</source>
+        <translation>[</translation>
+    </message>
+    <message>
+        <source>max</source>
+        <translation>最大値</translation>
+    </message>
+    <message>
+        <source>min</source>
+        <translation>最小値</translation>
+    </message>
+</context>
+</TS>
