@@ -1,1 +1,10 @@
-list(APPEND CTSLAB_CORE_SOURCES)
+list(APPEND CTSLAB_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/mousec.h
+    ${CMAKE_CURRENT_LIST_DIR}/mousec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/chcoord.h
+    ${CMAKE_CURRENT_LIST_DIR}/chcoord.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dispa.h
+    ${CMAKE_CURRENT_LIST_DIR}/dispa.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/exlabel.h
+    ${CMAKE_CURRENT_LIST_DIR}/exlabel.cpp
+)
