@@ -1,0 +1,713 @@
+#include "view/projection.h"
+
+#include "panel/colourscale.h"
+#include "slices/slice.h"
+#include "view/framedrawing.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+Q_DECLARE_METATYPE(ViewState)
+
+namespace {
+
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+const double infinity = std::numeric_limits<double>::infinity();
+const QRgb untouched = qRgba(1, 2, 3, 4);
+const QColor volumeColour(0, 127, 127);
+const QColor sectionColour(127, 0, 0);
+
+// The plain algorithm, pixel by pixel and slice by slice, every sample
+// computed as written, each pixel drawn as a point with a pen that is
+// transparent where nothing shows.
+void referenceVolume(QPainter &p, int W, int H, const ViewState &view, const SetSnapshot &set)
+{
+    if (H < 1)
+        return;
+    const int ss = int(set.slices.size());
+    const double C = set.slider / 100.0 * ss;
+    const Vec3 &n = set.nz;
+    for (int j = 0; j < H; ++j) {
+        for (int i = 0; i < W; ++i) {
+            QColor pen(255, 255, 255, 0);
+            if (ss >= 1) {
+                double V = 0;
+                double S = 0;
+                for (int k = 0; k < ss; ++k) {
+                    if (view.nz.z == 0)
+                        continue;
+                    const double a = i - W * 0.5;
+                    const double b = j - H * 0.5;
+                    const Vec3 P0{view.centre.x + view.zoom * (a * view.nx.x + b * view.ny.x),
+                                  view.centre.y + view.zoom * (a * view.nx.y + b * view.ny.y),
+                                  view.centre.z + view.zoom * (a * view.nx.z + b * view.ny.z)};
+                    const double t = ((k - ss * 0.5) - P0.z) / view.nz.z;
+                    const Vec3 P{P0.x + t * view.nz.x, P0.y + t * view.nz.y, P0.z + t * view.nz.z};
+                    const double column = set.sw * 0.5 + P.x;
+                    const double row = set.sh * 0.5 + P.y;
+                    if (!(column > -1 && column < set.sw && row > -1 && row < set.sh))
+                        continue;
+                    const double value = set.slices[k]->valueAt(int(column), int(row));
+                    const double tt =
+                            (value - set.windowLow) / (set.windowHigh - set.windowLow) * 256;
+                    const double I = (tt >= 0 && tt <= 255) ? tt : 0;
+                    const double d = P.x * n.x + P.y * n.y + P.z * n.z;
+                    if (set.showSection && d >= C)
+                        continue;
+                    V = std::max(V, I);
+                    if (C - 1 < d && d < C + 1)
+                        S = I;
+                }
+                if (set.showSection && S > 0)
+                    pen = QColor::fromRgba(tint(set.sColor, S));
+                else if (V > 0)
+                    pen = QColor::fromRgba(tint(set.vColor, V));
+            }
+            p.setPen(pen);
+            p.drawPoint(i, j);
+        }
+    }
+}
+
+QColor frameColourOf(const SetSnapshot &set)
+{
+#ifdef CTSLAB_LITE
+    Q_UNUSED(set);
+    return QColor(255, 0, 0);
+#else
+    return set.vColor;
+#endif
+}
+
+void referenceScene(QImage &image, const ViewState &view, const QList<SetSnapshot> &sets)
+{
+    if (image.isNull())
+        return;
+    const int W = image.width();
+    const int H = image.height();
+    QPainter p(&image);
+    p.fillRect(0, 0, W, H, QColor(255, 255, 255));
+    for (const SetSnapshot &set : sets) {
+        if (set.sw <= 0 || set.sh <= 0)
+            continue;
+        const int ss = int(set.slices.size());
+        if (set.showFrame)
+            paintFrame(p, view, W, H, ss, set.sw, set.sh, false, frameColourOf(set));
+        if (set.showVolume)
+            referenceVolume(p, W, H, view, set);
+        if (set.showFrame)
+            paintFrame(p, view, W, H, ss, set.sw, set.sh, true, frameColourOf(set));
+    }
+}
+
+QString difference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return QStringLiteral("sizes differ");
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                return QString("pixel %1,%2: %3, expected %4")
+                        .arg(x)
+                        .arg(y)
+                        .arg(a.pixel(x, y), 8, 16, QChar('0'))
+                        .arg(b.pixel(x, y), 8, 16, QChar('0'));
+            }
+        }
+    }
+    return {};
+}
+
+// Owns the slices that the snapshots point to.
+struct Slices
+{
+    std::vector<std::unique_ptr<Slice>> store;
+
+    const Slice *text(const QList<QList<double>> &rows)
+    {
+        auto slice = std::make_unique<Slice>();
+        slice->height = int(rows.size());
+        slice->width = rows.isEmpty() ? 0 : int(rows.first().size());
+        slice->rows = rows;
+        store.push_back(std::move(slice));
+        return store.back().get();
+    }
+
+    const Slice *picture(const QImage &image)
+    {
+        auto slice = std::make_unique<Slice>();
+        slice->isImage = true;
+        slice->image = image;
+        slice->width = image.width();
+        slice->height = image.height();
+        store.push_back(std::move(slice));
+        return store.back().get();
+    }
+};
+
+SetSnapshot snapshot(int sw, int sh, double low, double high)
+{
+    SetSnapshot set;
+    set.sw = sw;
+    set.sh = sh;
+    set.showFrame = false;
+    set.vColor = volumeColour;
+    set.sColor = sectionColour;
+    set.windowLow = low;
+    set.windowHigh = high;
+    return set;
+}
+
+QImage filled(int W, int H, QRgb colour)
+{
+    QImage image(W, H, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+ViewState viewCentredAt(Vec3 centre)
+{
+    ViewState view;
+    view.centre = centre;
+    return view;
+}
+
+// Random scenes for the comparison with the plain algorithm.
+class SceneMaker
+{
+public:
+    explicit SceneMaker(quint32 seed) : g(seed) {}
+
+    int between(int a, int b) { return a + int(g.bounded(b - a + 1)); }
+    double uniform(double a, double b) { return a + (b - a) * g.generateDouble(); }
+    bool chance(int percent) { return between(1, 100) <= percent; }
+
+    Vec3 unit()
+    {
+        for (;;) {
+            const Vec3 v{uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)};
+            const double length = std::sqrt(dot(v, v));
+            if (length > 0.1)
+                return {v.x / length, v.y / length, v.z / length};
+        }
+    }
+
+    ViewState view()
+    {
+        ViewState v;
+        const int turns = between(0, 3);
+        for (int t = 0; t < turns; ++t)
+            rotateAxes(v, unit(), uniform(-M_PI, M_PI));
+        if (chance(10)) {
+            // Looking against the slice order.
+            v.ny = {0, -1, 0};
+            v.nz = {0, 0, -1};
+        }
+        const int zoomKind = between(0, 3);
+        v.zoom = zoomKind == 0 ? 1.0 : zoomKind == 1 ? 0.5 : zoomKind == 2 ? 2.0 : uniform(0.2, 3);
+        const int centreKind = between(0, 2);
+        if (centreKind == 1)
+            v.centre = {between(-8, 8) * 0.5, between(-8, 8) * 0.5, between(-8, 8) * 0.5};
+        else if (centreKind == 2)
+            v.centre = {uniform(-15, 15), uniform(-15, 15), uniform(-15, 15)};
+        return v;
+    }
+
+    QImage picture(int sw, int sh)
+    {
+        static const QImage::Format formats[] = {
+            QImage::Format_Grayscale8, QImage::Format_RGB32, QImage::Format_ARGB32,
+            QImage::Format_RGB888, QImage::Format_ARGB32_Premultiplied};
+        QImage image(sw, sh, formats[between(0, 4)]);
+        for (int y = 0; y < sh; ++y) {
+            uchar *line = image.scanLine(y);
+            for (qsizetype b = 0; b < image.bytesPerLine(); ++b)
+                line[b] = uchar(between(0, 255));
+        }
+        return image;
+    }
+
+    QList<QList<double>> rows(int sw, int sh, bool small)
+    {
+        QList<QList<double>> rows(sh);
+        for (auto &row : rows) {
+            row.resize(sw);
+            for (double &v : row)
+                v = small ? between(0, 10) : chance(1) ? notANumber : uniform(-50, 300);
+        }
+        return rows;
+    }
+
+    SetSnapshot set(Slices &slices, const ViewState &view)
+    {
+        SetSnapshot s;
+        s.sw = between(1, 40);
+        s.sh = between(1, 40);
+        const int ss = chance(5) ? 0 : between(1, 40);
+        // 0: pictures, 1: small whole numbers, 2: real values.
+        const int kind = between(0, 2);
+        for (int k = 0; k < ss; ++k) {
+            if (kind == 0 || (kind == 2 && chance(5)))
+                s.slices.append(slices.picture(picture(s.sw, s.sh)));
+            else
+                s.slices.append(slices.text(rows(s.sw, s.sh, kind == 1)));
+        }
+        const double lowest = kind == 0 ? 0 : kind == 1 ? 0 : -50;
+        const double highest = kind == 0 ? 255 : kind == 1 ? 10 : 300;
+        const int windowKind = between(0, 5);
+        if (windowKind == 0) {
+            // A window of zero width on a value that occurs: 0/0 for it.
+            s.windowLow = s.windowHigh = kind == 2 ? 0 : between(0, 10);
+        } else if (windowKind == 1) {
+            s.windowLow = highest;
+            s.windowHigh = lowest;
+        } else {
+            const ColourWindow w =
+                    colourWindow(lowest, highest, uniform(-10, 60), uniform(40, 110));
+            s.windowLow = w.low;
+            s.windowHigh = w.high;
+        }
+        s.showFrame = chance(50);
+        s.showVolume = chance(90);
+        s.showSection = chance(50);
+        s.slider = chance(20) ? 0 : between(-100, 100);
+        const int normalKind = between(0, 3);
+        s.nz = normalKind == 0 ? view.nz
+                : normalKind == 1 ? unit()
+                : normalKind == 2 ? Vec3{}
+                                  : Vec3{0, 0, 1};
+        s.vColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        s.sColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        return s;
+    }
+
+    QRandomGenerator g;
+};
+
+} // namespace
+
+class tst_Projection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void intensityWindow_data();
+    void intensityWindow();
+    void tintRule_data();
+    void tintRule();
+    void pictureFormats_data();
+    void pictureFormats();
+    void truncation_data();
+    void truncation();
+    void edgeOn();
+    void twoSetsCentred_data();
+    void twoSetsCentred();
+    void frameColour();
+    void nullAndUnsupportedImages();
+    void malformedSlices();
+    void extremeViews_data();
+    void extremeViews();
+    void randomScenes_data();
+    void randomScenes();
+};
+
+void tst_Projection::intensityWindow_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QRgb>("expected");
+
+    QTest::newRow("500 in 200..800: I = 128") << 500.0 << qRgb(127, 190, 190);
+    QTest::newRow("100 below the window") << 100.0 << untouched;
+    QTest::newRow("900 above the window") << 900.0 << untouched;
+    QTest::newRow("at windowLow: I = 0") << 200.0 << untouched;
+    QTest::newRow("t = 255: the colour itself") << 797.65625 << qRgb(0, 127, 127);
+    QTest::newRow("at windowHigh: t = 256, I = 0") << 800.0 << untouched;
+}
+
+// Thresholds 20 % and 80 % on the range 0..1000.
+void tst_Projection::intensityWindow()
+{
+    QFETCH(double, value);
+    QFETCH(QRgb, expected);
+    const ColourWindow window = colourWindow(0, 1000, 20, 80);
+    QCOMPARE(window.low, 200.0);
+    QCOMPARE(window.high, 800.0);
+    Slices slices;
+    SetSnapshot set = snapshot(1, 1, window.low, window.high);
+    set.slices.append(slices.text({{value}}));
+    QImage image = filled(1, 1, untouched);
+    renderVolume(image, ViewState(), set);
+    QCOMPARE(image.pixel(0, 0), expected);
+}
+
+void tst_Projection::tintRule_data()
+{
+    QTest::addColumn<QList<double>>("values");
+    QTest::addColumn<bool>("showSection");
+    QTest::addColumn<int>("slider");
+    QTest::addColumn<Vec3>("normal");
+    QTest::addColumn<QRgb>("expected");
+
+    const Vec3 z{0, 0, 1};
+    const QList<double> three{600, 300, 900};
+    // Window 0..1000. Three slices lie at Z = -1.5, -0.5, 0.5 and the ray
+    // meets them there, so along the normal Z their offsets are those Z.
+    QTest::newRow("maximum along the ray") << QList<double>{100, 700, 400} << false << 0 << z
+                                           << qRgb(75, 165, 165);
+    QTest::newRow("top of the window vanishes") << QList<double>{1000, 300} << false << 0 << z
+                                                << qRgb(178, 216, 216);
+    QTest::newRow("nothing inside the window") << QList<double>{-5, 1000, 2000} << false << 0 << z
+                                               << untouched;
+    QTest::newRow("section hidden: the whole ray") << three << false << 0 << z
+                                                   << qRgb(24, 139, 139);
+    QTest::newRow("slider 0: near half cut, layer slice tints the section")
+            << three << true << 0 << z << qRgb(216, 178, 178);
+    QTest::newRow("slider 0: layer value 0, the kept half shows")
+            << QList<double>{600, -5, 900} << true << 0 << z << qRgb(101, 177, 177);
+    QTest::newRow("slider 0: the section wins over a larger volume value")
+            << QList<double>{900, 300, 600} << true << 0 << z << qRgb(216, 178, 178);
+    QTest::newRow("slider +100: nothing cut, no section") << three << true << 100 << z
+                                                          << qRgb(24, 139, 139);
+    QTest::newRow("slider -100: everything cut") << three << true << -100 << z << untouched;
+    QTest::newRow("zero normal, slider 0: every sample at 0 is cut")
+            << three << true << 0 << Vec3{} << untouched;
+    QTest::newRow("zero normal, slider 1: the last slice gives the section")
+            << three << true << 1 << Vec3{} << qRgb(139, 24, 24);
+}
+
+void tst_Projection::tintRule()
+{
+    QFETCH(QList<double>, values);
+    QFETCH(bool, showSection);
+    QFETCH(int, slider);
+    QFETCH(Vec3, normal);
+    QFETCH(QRgb, expected);
+
+    Slices slices;
+    SetSnapshot set = snapshot(1, 1, 0, 1000);
+    for (double v : values)
+        set.slices.append(slices.text({{v}}));
+    set.showSection = showSection;
+    set.slider = slider;
+    set.nz = normal;
+    QImage image = filled(1, 1, untouched);
+    renderVolume(image, ViewState(), set);
+    QCOMPARE(image.pixel(0, 0), expected);
+}
+
+void tst_Projection::pictureFormats_data()
+{
+    QTest::addColumn<QImage>("picture");
+
+    QImage grey(1, 1, QImage::Format_Grayscale8);
+    grey.bits()[0] = 50;
+    QImage rgb(1, 1, QImage::Format_RGB32);
+    rgb.fill(QColor(200, 100, 50));
+    QImage argb(1, 1, QImage::Format_ARGB32);
+    argb.fill(QColor(200, 100, 50, 128));
+    QImage packed(1, 1, QImage::Format_RGB888);
+    packed.fill(QColor(200, 100, 50));
+    QImage indexed(1, 1, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(9, 9, 9), qRgb(200, 100, 50)});
+    indexed.setPixel(0, 0, 1);
+
+    QTest::newRow("grey level") << grey;
+    QTest::newRow("colour picture: only blue counts") << rgb;
+    QTest::newRow("with alpha: only blue counts") << argb;
+    QTest::newRow("packed colour") << packed;
+    QTest::newRow("colour table") << indexed;
+}
+
+// Blue 50 in the window 0..255.
+void tst_Projection::pictureFormats()
+{
+    QFETCH(QImage, picture);
+    Slices slices;
+    SetSnapshot set = snapshot(1, 1, 0, 255);
+    set.slices.append(slices.picture(picture));
+    QImage image = filled(1, 1, untouched);
+    renderVolume(image, ViewState(), set);
+    QCOMPARE(image.pixel(0, 0), qRgb(204, 229, 229));
+}
+
+void tst_Projection::truncation_data()
+{
+    QTest::addColumn<double>("centreX");
+    QTest::addColumn<QString>("columns");
+
+    // Pixel i samples at sw/2 + X = centreX + i - 1.
+    QTest::newRow("aligned: -1 before the first column reads nothing") << 0.0 << "-01-";
+    QTest::newRow("-0.5 before the first column reads column 0") << 0.5 << "001-";
+    QTest::newRow("-0.001 reads column 0") << 0.999 << "001-";
+    QTest::newRow("half a column to the left") << -0.5 << "-001";
+    QTest::newRow("nearly a column to the left") << -0.999 << "-001";
+    QTest::newRow("one column to the right") << 1.0 << "01--";
+    QTest::newRow("one column to the left") << -1.0 << "--01";
+}
+
+// A set of two columns with the values 100 and 700 on a four-pixel row.
+void tst_Projection::truncation()
+{
+    QFETCH(double, centreX);
+    QFETCH(QString, columns);
+    Slices slices;
+    SetSnapshot set = snapshot(2, 1, 0, 1000);
+    set.slices.append(slices.text({{100, 700}}));
+    QImage image = filled(4, 1, untouched);
+    renderVolume(image, viewCentredAt({centreX, 0, 0}), set);
+    const QRgb tints[2] = {qRgb(229, 242, 242), qRgb(75, 165, 165)};
+    for (int i = 0; i < 4; ++i) {
+        const QRgb expected = columns[i] == '-' ? untouched : tints[columns[i].digitValue()];
+        QVERIFY2(image.pixel(i, 0) == expected, qPrintable(QString("pixel %1").arg(i)));
+    }
+}
+
+// Rays parallel to the slices meet none of them; the frame is still drawn.
+void tst_Projection::edgeOn()
+{
+    ViewState view;
+    view.ny = {0, 0, 1};
+    view.nz = {0, -1, 0};
+    Slices slices;
+    SetSnapshot set = snapshot(8, 8, 0, 1000);
+    for (int k = 0; k < 4; ++k)
+        set.slices.append(slices.text(QList<QList<double>>(8, QList<double>(8, 500))));
+
+    QImage volume = filled(16, 16, untouched);
+    renderVolume(volume, view, set);
+    QCOMPARE(volume, filled(16, 16, untouched));
+
+    set.showFrame = true;
+    QImage scene = filled(16, 16, untouched);
+    renderScene(scene, view, {set});
+    int framePixels = 0;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const QRgb pixel = scene.pixel(x, y);
+            QVERIFY(pixel == qRgb(255, 255, 255) || pixel == frameColourOf(set).rgb());
+            framePixels += pixel != qRgb(255, 255, 255);
+        }
+    }
+    QVERIFY(framePixels > 0);
+}
+
+void tst_Projection::twoSetsCentred_data()
+{
+    QTest::addColumn<bool>("smallLast");
+    QTest::addColumn<QStringList>("picture");
+
+    // s: small set's volume, f: its frame, L: large set's volume.
+    QTest::newRow("small set drawn last") << true
+                                          << QStringList{"LLLLLLLL", "LLLLLLLL", "LLfffffL",
+                                                         "LLfsssfL", "LLfsssfL", "LLfsssfL",
+                                                         "LLfffffL", "LLLLLLLL"};
+    QTest::newRow("large set covers the small one and its front frame")
+            << false
+            << QStringList{"LLLLLLLL", "LLLLLLLL", "LLLLLLLL", "LLLLLLLL", "LLLLLLLL",
+                           "LLLLLLLL", "LLLLLLLL", "LLLLLLLL"};
+}
+
+// Both sets are centred on the same point of an 8 x 8 image.
+void tst_Projection::twoSetsCentred()
+{
+    QFETCH(bool, smallLast);
+    QFETCH(QStringList, picture);
+
+    Slices slices;
+    SetSnapshot large = snapshot(8, 8, 0, 1000);
+    large.vColor = QColor(127, 0, 127);
+    SetSnapshot small = snapshot(4, 4, 0, 1000);
+    small.showFrame = true;
+    for (int k = 0; k < 2; ++k) {
+        large.slices.append(slices.text(QList<QList<double>>(8, QList<double>(8, 300))));
+        small.slices.append(slices.text(QList<QList<double>>(4, QList<double>(4, 500))));
+    }
+    QImage image(8, 8, QImage::Format_ARGB32);
+    renderScene(image, ViewState(), smallLast ? QList<SetSnapshot>{large, small}
+                                              : QList<SetSnapshot>{small, large});
+
+    const QRgb largeTint = tint(large.vColor, 300 / 1000.0 * 256);
+    const QRgb smallTint = tint(small.vColor, 500 / 1000.0 * 256);
+    const QRgb frame = frameColourOf(small).rgb();
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const char c = picture[y][x].toLatin1();
+            const QRgb expected = c == 'L' ? largeTint : c == 's' ? smallTint : frame;
+            QVERIFY2(image.pixel(x, y) == expected,
+                     qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
+        }
+    }
+}
+
+// Frames take the volume colour; the lite program draws every frame red.
+void tst_Projection::frameColour()
+{
+    Slices slices;
+    SetSnapshot set = snapshot(8, 8, 0, 1000);
+    set.showFrame = true;
+    set.showVolume = false;
+    set.vColor = QColor(10, 200, 30);
+    set.slices.append(slices.text(QList<QList<double>>(8, QList<double>(8, 500))));
+    QImage image(8, 8, QImage::Format_ARGB32);
+    renderScene(image, ViewState(), {set});
+#ifdef CTSLAB_LITE
+    const QRgb expected = qRgb(255, 0, 0);
+#else
+    const QRgb expected = qRgb(10, 200, 30);
+#endif
+    QCOMPARE(image.pixel(0, 3), expected);
+    QCOMPARE(image.pixel(3, 0), expected);
+    QCOMPARE(image.pixel(3, 3), qRgb(255, 255, 255));
+}
+
+// An image that could not be allocated is null: nothing is drawn on it.
+void tst_Projection::nullAndUnsupportedImages()
+{
+    Slices slices;
+    SetSnapshot set = snapshot(4, 4, 0, 1000);
+    set.showFrame = true;
+    set.slices.append(slices.text(QList<QList<double>>(4, QList<double>(4, 500))));
+
+    QImage null;
+    renderScene(null, ViewState(), {set});
+    QVERIFY(null.isNull());
+    renderVolume(null, ViewState(), set);
+    QVERIFY(null.isNull());
+
+    QImage grey(4, 4, QImage::Format_Grayscale8);
+    grey.fill(7);
+    const QImage before = grey;
+    renderVolume(grey, ViewState(), set);
+    QCOMPARE(grey, before);
+}
+
+// Slices that are missing or smaller than their set are passed over rather
+// than read outside their cells.
+void tst_Projection::malformedSlices()
+{
+    Slices slices;
+    SetSnapshot set = snapshot(4, 1, 0, 1000);
+    QImage narrow(2, 1, QImage::Format_Grayscale8);
+    narrow.fill(255);
+    set.slices = {nullptr,
+                  slices.text({{900, 900}}),
+                  slices.text({}),
+                  slices.picture(narrow),
+                  slices.picture(QImage()),
+                  slices.text({{100, 700, 400, 1000}})};
+    QImage image = filled(4, 1, untouched);
+    renderVolume(image, ViewState(), set);
+    const QRgb expected[4] = {qRgb(229, 242, 242), qRgb(75, 165, 165), qRgb(152, 203, 203),
+                              untouched};
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(image.pixel(i, 0) == expected[i], qPrintable(QString("pixel %1").arg(i)));
+}
+
+void tst_Projection::extremeViews_data()
+{
+    QTest::addColumn<ViewState>("view");
+
+    ViewState turned;
+    rotateAxes(turned, {0.48, 0.6, 0.64}, 0.9);
+    const auto with = [&](double zoom, Vec3 centre, Vec3 nz) {
+        ViewState v = turned;
+        v.zoom = zoom;
+        v.centre = centre;
+        v.nz = nz;
+        return v;
+    };
+    const Vec3 nz = turned.nz;
+    QTest::newRow("tiny zoom") << with(1e-300, {}, nz);
+    QTest::newRow("zoom below the normal doubles") << with(1e-310, {}, nz);
+    QTest::newRow("huge zoom") << with(1e300, {}, nz);
+    QTest::newRow("zoom 0") << with(0, {}, nz);
+    QTest::newRow("infinite zoom") << with(infinity, {}, nz);
+    QTest::newRow("zoom not a number") << with(notANumber, {}, nz);
+    QTest::newRow("centre not a number") << with(1, {notANumber, 0, 0}, nz);
+    QTest::newRow("huge centre") << with(1, {1e200, -1e200, 1e200}, nz);
+    QTest::newRow("infinite centre") << with(1, {0, infinity, 0}, nz);
+    QTest::newRow("rays parallel to the slices") << with(0.5, {}, {1, 0, 0});
+    QTest::newRow("rays nearly parallel: t overflows") << with(0.5, {}, {1, 0, 1e-300});
+    QTest::newRow("direction not a number") << with(0.5, {}, {0, notANumber, 1});
+    QTest::newRow("huge direction") << with(0.5, {}, {1e300, 1e300, 1e-10});
+}
+
+// Views no user would reach still render exactly like the plain algorithm,
+// with nothing out of range converted or read.
+void tst_Projection::extremeViews()
+{
+    QFETCH(ViewState, view);
+    Slices slices;
+    SetSnapshot set = snapshot(12, 10, 0, 255);
+    set.showFrame = true;
+    set.showSection = true;
+    set.slider = 30;
+    set.nz = {0.6, 0, 0.8};
+    SceneMaker maker(7);
+    for (int k = 0; k < 8; ++k)
+        set.slices.append(slices.picture(maker.picture(12, 10)));
+
+    QImage image(33, 31, QImage::Format_ARGB32);
+    QImage expected(33, 31, QImage::Format_ARGB32);
+    renderScene(image, view, {set});
+    referenceScene(expected, view, {set});
+    const QString diff = difference(image, expected);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void tst_Projection::randomScenes_data()
+{
+    QTest::addColumn<quint32>("seed");
+    for (quint32 seed = 1; seed <= 10; ++seed)
+        QTest::addRow("seed %u", seed) << seed;
+}
+
+// Random sets, views, windows and sections against the plain algorithm,
+// pixel for pixel: whole scenes, and single volumes over a random picture.
+void tst_Projection::randomScenes()
+{
+    QFETCH(quint32, seed);
+    SceneMaker maker(seed);
+    for (int scene = 0; scene < 30; ++scene) {
+        Slices slices;
+        const ViewState view = maker.view();
+        QList<SetSnapshot> sets;
+        const int count = maker.between(1, 3);
+        for (int s = 0; s < count; ++s)
+            sets.append(maker.set(slices, view));
+        const int W = maker.between(1, 40);
+        const int H = maker.between(1, 40);
+
+        QImage image(W, H, QImage::Format_ARGB32);
+        QImage expected(W, H, QImage::Format_ARGB32);
+        renderScene(image, view, sets);
+        referenceScene(expected, view, sets);
+        QString diff = difference(image, expected);
+        QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
+
+        QImage noise(W, H, QImage::Format_ARGB32);
+        for (int y = 0; y < H; ++y) {
+            for (int x = 0; x < W; ++x)
+                noise.setPixel(x, y, maker.g.generate());
+        }
+        QImage volume = noise;
+        QImage expectedVolume = noise;
+        renderVolume(volume, view, sets.first());
+        {
+            QPainter p(&expectedVolume);
+            referenceVolume(p, W, H, view, sets.first());
+        }
+        diff = difference(volume, expectedVolume);
+        QVERIFY2(diff.isEmpty(), qPrintable(QString("volume %1: %2").arg(scene).arg(diff)));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Projection)
+#include "tst_projection.moc"
