@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <array>
+
 // One two-dimensional slice read from one file: either a picture, kept as
 // read, or a grid of values from one of the two text formats.
 class Slice
@@ -25,6 +27,19 @@ public:
     bool readPicture(const QString &fileName);
     bool readCtImage(const QString &fileName);
     bool readTable(const QString &fileName);
+
+    // Largest grid a text slice may declare. 2^26 cells are 64 Mi doubles,
+    // 512 MiB for one slice: more than any scanner's slice needs (8192 x 8192),
+    // yet a forged header cannot make one file claim the whole memory.
+    static constexpr qint64 maxCells = qint64(1) << 26;
+
+    // How often each value 0..255 occurs in a picture slice; the same
+    // values as valueAt, counted in one pass over the scan lines.
+    std::array<qint64, 256> pictureTally() const;
+
+private:
+    bool makeGrid(int columns, int rowCount);
+    static double textValue(const QString &field);
 };
 
 inline double Slice::valueAt(int x, int y) const

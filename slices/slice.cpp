@@ -1,0 +1,112 @@
+#include "slices/slice.h"
+
+#include <QImageReader>
+#include <QLocale>
+
+#include <cfloat>
+#include <cmath>
+#include <new>
+
+bool Slice::load(const QString &fileName)
+{
+    if (readPicture(fileName))
+        return true;
+    if (readCtImage(fileName) || readTable(fileName)) {
+        isImage = false;
+        return true;
+    }
+    return false;
+}
+
+bool Slice::readPicture(const QString &fileName)
+{
+    // No format given: the reader recognises the picture by its contents.
+    QImageReader reader(fileName);
+    QImage picture = reader.read();
+    if (picture.isNull())
+        return false;
+
+    isImage = true;
+    image = std::move(picture);
+    width = image.width();
+    height = image.height();
+    min = DBL_MAX;
+    max = -DBL_MAX;
+    const std::array<qint64, 256> tally = pictureTally();
+    for (int value = 0; value < 256; ++value) {
+        if (tally[value] > 0) {
+            min = std::min(min, double(value));
+            max = value;
+        }
+    }
+    return true;
+}
+
+std::array<qint64, 256> Slice::pictureTally() const
+{
+    std::array<qint64, 256> tally{};
+    const int w = image.width();
+    const int h = image.height();
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        for (int y = 0; y < h; ++y) {
+            const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            for (int x = 0; x < w; ++x)
+                ++tally[line[x] & 0xff];
+        }
+        break;
+    case QImage::Format_Grayscale8:
+        for (int y = 0; y < h; ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = 0; x < w; ++x)
+                ++tally[line[x]];
+        }
+        break;
+    default:
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                ++tally[int(valueAt(x, y))];
+        }
+        break;
+    }
+    return tally;
+}
+
+bool Slice::makeGrid(int columns, int rowCount)
+{
+    // A grid below the cell limit may still not fit in memory; the reader then
+    // gives the file up instead of the program ending. QList reports a failed
+    // reservation by a smaller capacity and a failed growth by std::bad_alloc.
+    try {
+        rows.clear();
+        rows.reserve(rowCount);
+        if (rows.capacity() < rowCount) {
+            rows = {};
+            return false;
+        }
+        for (int y = 0; y < rowCount; ++y) {
+            QList<double> row;
+            row.reserve(columns);
+            if (row.capacity() < columns) {
+                rows = {};
+                return false;
+            }
+            row.resize(columns, 0.0);
+            rows.append(std::move(row));
+        }
+    } catch (const std::bad_alloc &) {
+        rows = {};
+        return false;
+    }
+    return true;
+}
+
+double Slice::textValue(const QString &field)
+{
+    bool ok = false;
+    const double value = QLocale::c().toDouble(field, &ok);
+    // "nan", "inf" and overflowing exponents read like any other non-number,
+    // so no value that is not finite reaches a slice's range or a histogram.
+    return ok && std::isfinite(value) ? value : 0.0;
+}

@@ -1,0 +1,185 @@
+#include "slices/slicedatas.h"
+
+#include <QColor>
+#include <QPainter>
+#include <QPen>
+#include <QRect>
+
+#include <algorithm>
+#include <cfloat>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct SliceDatas::Histogram
+{
+    QList<int> counts;
+    double binWidth = 0.0;
+    double maxCount = 0.0;
+    QImage image;
+};
+
+SliceDatas::SliceDatas(QObject *parent)
+    : QObject(parent)
+{
+    clear();
+}
+
+SliceDatas::~SliceDatas()
+{
+    qDeleteAll(slices);
+}
+
+void SliceDatas::clear()
+{
+    {
+        std::unique_lock lock(guard);
+        qDeleteAll(slices);
+        slices.clear();
+        loaded = false;
+        width = 0;
+        height = 0;
+        min = 0.0;
+        max = 1.0;
+    }
+    emit cleared();
+}
+
+void SliceDatas::requestStop()
+{
+    stopRequested.store(true);
+}
+
+void SliceDatas::filesSelected(QStringList files)
+{
+    clear();
+    {
+        std::unique_lock lock(guard);
+        min = DBL_MAX;
+        max = -DBL_MAX;
+    }
+
+    // The new set is built aside and published whole at the end, so readers
+    // on the interface thread never meet a half-read set.
+    QList<Slice *> stack;
+    int setWidth = 0;
+    int setHeight = 0;
+    double setMin = DBL_MAX;
+    double setMax = -DBL_MAX;
+    for (const QString &name : files) {
+        if (stopRequested.load())
+            break;
+        auto slice = std::make_unique<Slice>();
+        if (!slice->load(name))
+            continue;
+        // The first slice read fixes the size, even one refused below as flat.
+        if (setWidth <= 0 && slice->width > 0 && slice->height != 0) {
+            setWidth = slice->width;
+            setHeight = slice->height;
+        }
+        if (slice->width != setWidth || slice->height != setHeight || !(slice->max > slice->min))
+            continue;
+        setMax = std::max(setMax, slice->max);
+        setMin = std::min(setMin, slice->min);
+        stack.append(slice.release());
+        emit loadedNewFile(name);
+    }
+
+    const bool accepted = setMin < DBL_MAX && setMax > -DBL_MAX;
+    Histogram histogram;
+    if (accepted) {
+        histogram = computeHistogram(stack, setWidth, setHeight, setMin, setMax, binCount,
+                                     histHeight);
+    }
+    {
+        std::unique_lock lock(guard);
+        slices = stack;
+        width = setWidth;
+        height = setHeight;
+        min = setMin;
+        max = setMax;
+        if (accepted) {
+            loaded = true;
+            publishHistogram(histogram);
+        }
+    }
+    emit loadFilesFinished();
+}
+
+void SliceDatas::makeHistogram()
+{
+    std::unique_lock lock(guard);
+    histReady = false;
+    publishHistogram(computeHistogram(slices, width, height, min, max, binCount, histHeight));
+}
+
+SliceDatas::Histogram SliceDatas::computeHistogram(const QList<Slice *> &stack, int columns,
+                                                   int rowCount, double low, double high,
+                                                   int bins, int imageHeight)
+{
+    Histogram result;
+    result.binWidth = (high - low) / (bins - 1);
+    const double start = low - 0.5 * result.binWidth;
+    // Clamped while still a double: a value far outside the range must not
+    // become an int it does not fit.
+    const auto binOf = [&](double value) {
+        const double k = (value - start) / result.binWidth;
+        if (!(k > 0))
+            return 0;
+        if (k >= bins)
+            return bins - 1;
+        return int(k);
+    };
+
+    // Counted in 64 bits: a large stack can hold more cells than an int counts.
+    std::vector<qint64> tally(bins, 0);
+    for (const Slice *slice : stack) {
+        if (slice->isImage) {
+            // A picture holds only the values 0..255; each is binned once.
+            const std::array<qint64, 256> values = slice->pictureTally();
+            for (int value = 0; value < 256; ++value) {
+                if (values[value] > 0)
+                    tally[binOf(value)] += values[value];
+            }
+            continue;
+        }
+        for (int y = 0; y < rowCount; ++y) {
+            for (int x = 0; x < columns; ++x)
+                ++tally[binOf(slice->valueAt(x, y))];
+        }
+    }
+
+    result.counts.reserve(bins);
+    qint64 largest = 0;
+    for (const qint64 count : tally) {
+        result.counts.append(int(std::min<qint64>(count, std::numeric_limits<int>::max())));
+        largest = std::max(largest, count);
+    }
+    result.maxCount = double(largest);
+
+    result.image = QImage(bins, imageHeight, QImage::Format_RGB32);
+    // The last column and row are never shown; black keeps them defined.
+    result.image.fill(Qt::black);
+    QPainter painter(&result.image);
+    painter.fillRect(QRect(0, 0, bins - 1, imageHeight - 1), QColor(255, 255, 255));
+    painter.setPen(QPen(QColor(0, 220, 160), 1));
+    const int bottom = imageHeight - 1;
+    for (int i = 0; i < bins; ++i) {
+        // Bar heights come from the exact counts, also when a count is too
+        // large for the int list.
+        const int top = largest > 0 ? int(bottom - tally[i] / result.maxCount * bottom) : bottom;
+        painter.drawLine(i, bottom, i, top);
+    }
+    painter.end();
+    return result;
+}
+
+void SliceDatas::publishHistogram(const Histogram &histogram)
+{
+    counts = histogram.counts;
+    binWidth = histogram.binWidth;
+    maxCount = histogram.maxCount;
+    histImage = histogram.image;
+    histReady = true;
+}

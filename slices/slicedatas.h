@@ -1,0 +1,78 @@
+#ifndef SLICES_SLICEDATAS_H
+#define SLICES_SLICEDATAS_H
+
+#include "slices/slice.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <shared_mutex>
+
+// One slice set: a stack of slices of one common size with its value range,
+// display window and histogram. It lives on a worker thread of its own, where
+// filesSelected reads the files; the interface thread reads the fields.
+class SliceDatas : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SliceDatas(QObject *parent = nullptr);
+    ~SliceDatas() override;
+
+    // Guards every field below except windowLow and windowHigh. A load reads
+    // its files and computes its histogram aside and changes these fields only
+    // while it holds the lock for writing (when it empties the set at its start
+    // and when it publishes the new slices at its end), so a reader on another
+    // thread holds it for reading as long as it reads: the renderer for the
+    // whole of one rendering, the histogram display while it draws, the panel
+    // while it takes the range. Never emit or wait for the set while holding it.
+    mutable std::shared_mutex guard;
+
+    bool loaded = false;
+    QList<Slice *> slices;          // owned; index = position in the stack
+    int width = 0;
+    int height = 0;
+    double min = 0.0;
+    double max = 1.0;
+    // Written and read by the renderer alone, on the interface thread.
+    double windowLow = 0.0;
+    double windowHigh = 0.0;
+    bool histReady = false;
+    int binCount = 50;
+    int histHeight = 100;
+    QList<int> counts;              // a count beyond the int range stays at its largest
+    double binWidth = 0.0;
+    double maxCount = 0.0;
+    QImage histImage;
+
+    // Empties the set; the histogram stays as it is.
+    void clear();
+    // Builds the histogram of the slices the set holds now.
+    void makeHistogram();
+    // Thread-safe: a running load stops before its next file and finishes as
+    // usual, with what it has; every later load stops at once. For shutting
+    // down without waiting for a long selection to be read.
+    void requestStop();
+
+signals:
+    void cleared();
+    void loadedNewFile(QString fname);
+    void loadFilesFinished();
+
+public slots:
+    void filesSelected(QStringList files);
+
+private:
+    struct Histogram;
+    static Histogram computeHistogram(const QList<Slice *> &stack, int columns, int rowCount,
+                                      double low, double high, int bins, int imageHeight);
+    void publishHistogram(const Histogram &histogram);
+
+    std::atomic<bool> stopRequested = false;
+};
+
+#endif // SLICES_SLICEDATAS_H

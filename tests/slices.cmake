@@ -1,0 +1,15 @@
+# Slice data: the slice record and its picture reader, the two text readers
+# and the slice set on its worker thread.
+ctslab_add_test(slice ${CMAKE_CURRENT_LIST_DIR}/tst_slice.cpp ctcore)
+ctslab_add_test(ctimagereader ${CMAKE_CURRENT_LIST_DIR}/tst_ctimagereader.cpp ctcore)
+ctslab_add_test(tablereader ${CMAKE_CURRENT_LIST_DIR}/tst_tablereader.cpp ctcore)
+ctslab_add_test(slicedatas ${CMAKE_CURRENT_LIST_DIR}/tst_slicedatas.cpp ctcore)
+
+# Under ThreadSanitizer, reports from inside Qt and GLib (not built for the
+# tool) are suppressed by frame; see tsan.supp.
+if(CTSLAB_TSAN)
+    foreach(name slice ctimagereader tablereader slicedatas)
+        set_property(TEST tst_${name} APPEND PROPERTY ENVIRONMENT
+            "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tsan.supp")
+    endforeach()
+endif()
