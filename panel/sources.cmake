@@ -1,1 +1,5 @@
-list(APPEND CTSLAB_CORE_SOURCES)
+list(APPEND CTSLAB_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/colourscale.h
+    ${CMAKE_CURRENT_LIST_DIR}/slicesctrl.h
+    ${CMAKE_CURRENT_LIST_DIR}/slicesctrl.cpp
+)

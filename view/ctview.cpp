@@ -1,16 +1,373 @@
 #include "view/ctview.h"
 
 #include <QCloseEvent>
+#include <QCheckBox>
+#include <QPainter>
+#include <QSlider>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+#include <shared_mutex>
+
+#include "panel/colourscale.h"
+#include "panel/slicesctrl.h"
+#include "ui_ctview.h"
+#include "view/framedrawing.h"
+#include "view/projection.h"
+#include "widgets/chcoord.h"
+#include "widgets/dispa.h"
+#include "widgets/mousec.h"
+
+namespace {
+
+// The wheel has no end stop; keeping the scale finite and non-zero keeps
+// every later step, in either direction, meaningful.
+constexpr double minZoom = 1e-12;
+constexpr double maxZoom = 1e12;
+
+struct SetColours
+{
+    QColor volume;
+    QColor section;
+};
+
+SetColours coloursFor(int n)
+{
+    switch (n % 3) {
+    case 1:
+        return { QColor(127, 0, 127), QColor(0, 127, 0) };
+    case 2:
+        return { QColor(127, 127, 0), QColor(0, 0, 127) };
+    default:
+        return { QColor(0, 127, 127), QColor(127, 0, 0) };
+    }
+}
+
+int sizeField(const QString &text)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok, 10);
+    return ok ? v : 0;
+}
+
+} // namespace
 
 CtView::CtView(const QString &dataRoot, QWidget *parent)
-    : QFrame(parent), dataRoot(dataRoot)
+    : QFrame(parent), ui(std::make_unique<Ui_CtView>())
 {
+    ui->setupUi(this);
+    this->dataRoot = dataRoot;
+    dispMouse = &ui->dispA_->mouse;
+    dispCoord = &ui->dispA_->coord;
+
+    emit initNz(nz);
+    addSliceSet();
+
+    connect(ui->addSliceSet_, &QPushButton::clicked, this, &CtView::addSliceSet);
+    connect(ui->dispA_, &DispA::drawImage2, this, &CtView::draw);
+    connect(dispMouse, &MouseC::mPressed, this, &CtView::mousePressedOnDataDisp);
+    connect(dispMouse, &MouseC::mMoved, this, &CtView::mouseMovedOnDataDisp);
+    connect(dispMouse, &MouseC::mReleased, this, &CtView::mouseReleasedOnDataDisp);
+    connect(dispMouse, &MouseC::wMoved, this, &CtView::wheelMovedOnDataDisp);
 }
 
 CtView::~CtView() = default;
+
+void CtView::addSliceSet()
+{
+    auto *panel = new SlicesCtrl(dataRoot);
+    const int n = int(sCtrls.size());
+    const SetColours colours = coloursFor(n);
+#ifndef CTSLAB_LITE
+    panel->setVColor(colours.volume);
+    panel->setSColor(colours.section);
+#else
+    panel->vColor = colours.volume;
+    panel->sColor = colours.section;
+#endif
+    panel->setSetNumber(n + 1);
+
+    connect(panel, &SlicesCtrl::paintPImg, this, &CtView::paintPImg);
+#ifndef CTSLAB_LITE
+    connect(panel, &SlicesCtrl::changedSliderStat, this, &CtView::changedSliderStat);
+#endif
+    connect(this, &CtView::initNz, panel, &SlicesCtrl::initNz);
+    connect(this, &CtView::newNz, panel, &SlicesCtrl::newNz);
+
+    ui->slicesCtrlsLayout_->addWidget(panel, n, 0);
+    sCtrls.append(panel);
+
+    // Start the new section facing the viewer rather than with no normal.
+    panel->initNz(nz);
+}
+
+int CtView::imagePixelWidth() const
+{
+    return sizeField(ui->imgPixWidth_->text());
+}
+
+int CtView::imagePixelHeight() const
+{
+    return sizeField(ui->imgPixHeight_->text());
+}
+
+ViewState CtView::viewState() const
+{
+    ViewState view;
+    view.zoom = zoom;
+    view.nx = nx;
+    view.ny = ny;
+    view.nz = nz;
+    view.centre = centre;
+    return view;
+}
 
 void CtView::closeEvent(QCloseEvent *event)
 {
     emit finishing();
     QFrame::closeEvent(event);
+}
+
+void CtView::updateNvs(Vec3 rax, double th)
+{
+    ViewState view = viewState();
+    rotateAxes(view, rax, th);
+    nx = view.nx;
+    ny = view.ny;
+    nz = view.nz;
+    emit newNz(nz);
+    paintPImg();
+}
+
+#ifndef CTSLAB_LITE
+void CtView::changedSliderStat()
+{
+    auto *src = qobject_cast<SlicesCtrl *>(sender());
+    if (ui->linkCSection_->isChecked() && src) {
+        const int v = src->cSlider()->value();
+        const bool f = src->csFixDir()->isChecked();
+        // Each change below re-enters this slot from that panel; by then
+        // the values agree and the nested call only renders.
+        for (SlicesCtrl *panel : std::as_const(sCtrls)) {
+            if (panel == src)
+                continue;
+            if (panel->cSlider()->value() != v)
+                panel->cSlider()->setValue(v);
+            if (panel->csFixDir()->isChecked() != f)
+                panel->csFixDir()->setChecked(f);
+        }
+    }
+    paintPImg();
+}
+#endif
+
+void CtView::paintPImg()
+{
+    const int w = imagePixelWidth();
+    const int h = imagePixelHeight();
+    // A size that cannot be allocated leaves a null image and a white display.
+    projImage = (w > 0 && h > 0) ? QImage(w, h, QImage::Format_ARGB32) : QImage();
+    if (!projImage.isNull()) {
+        QPainter p(&projImage);
+        p.fillRect(0, 0, w, h, QColor(255, 255, 255));
+        for (SlicesCtrl *panel : std::as_const(sCtrls)) {
+            // Held for the whole set: a load publishes only between renderings.
+            std::shared_lock lock(panel->sliceDatas.guard);
+            const int sw = panel->sliceDatas.width;
+            const int sh = panel->sliceDatas.height;
+            if (sw <= 0 || sh <= 0)
+                continue;
+            const int ss = int(panel->sliceDatas.slices.size());
+            const bool frame = panel->showFrame()->isChecked();
+#ifndef CTSLAB_LITE
+            if (frame)
+                paintADataFrame(p, ss, sw, sh, false, panel->vColor);
+            if (panel->showVolume()->isChecked())
+                paintADataSet(p, panel, sw, sh, projImage.width(), projImage.height());
+            if (frame)
+                paintADataFrame(p, ss, sw, sh, true, panel->vColor);
+#else
+            if (frame)
+                paintADataFrame(p, ss, sw, sh, false);
+            if (panel->showVolume()->isChecked())
+                paintADataSet(p, panel, sw, sh, projImage.width(), projImage.height());
+            if (frame)
+                paintADataFrame(p, ss, sw, sh, true);
+#endif
+        }
+    }
+    ui->dispA_->update();
+}
+
+// Called with the set's lock held by paintPImg.
+void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int pw, int ph)
+{
+    Q_UNUSED(p);
+    SliceDatas &set = sCtrl->sliceDatas;
+    const ColourWindow window =
+            colourWindow(sCtrl->minV(), sCtrl->maxV(), sCtrl->minThPC(), sCtrl->maxThPC());
+    set.windowLow = window.low;
+    set.windowHigh = window.high;
+    if (ph < 1 || pw != projImage.width() || ph != projImage.height())
+        return;
+
+    SetSnapshot snapshot;
+    snapshot.slices.reserve(set.slices.size());
+    for (const Slice *slice : std::as_const(set.slices))
+        snapshot.slices.append(slice);
+    snapshot.sw = sw;
+    snapshot.sh = sh;
+    snapshot.showFrame = sCtrl->showFrame()->isChecked();
+    snapshot.showVolume = true;
+    snapshot.showSection = sCtrl->showCSection()->isChecked();
+    snapshot.slider = sCtrl->cSlider()->value();
+    snapshot.nz = sCtrl->nz;
+    snapshot.vColor = sCtrl->vColor;
+    snapshot.sColor = sCtrl->sColor;
+    snapshot.windowLow = set.windowLow;
+    snapshot.windowHigh = set.windowHigh;
+    renderVolume(projImage, viewState(), snapshot);
+}
+
+#ifndef CTSLAB_LITE
+void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae, QColor color)
+{
+    paintFrame(p, viewState(), projImage.width(), projImage.height(), ss, sw, sh, temae, color);
+}
+#else
+void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae)
+{
+    paintFrame(p, viewState(), projImage.width(), projImage.height(), ss, sw, sh, temae,
+               QColor(255, 0, 0));
+}
+#endif
+
+void CtView::draw(QPainter *p)
+{
+    bool anyLoaded = false;
+    for (SlicesCtrl *panel : std::as_const(sCtrls)) {
+        std::shared_lock lock(panel->sliceDatas.guard);
+        anyLoaded = anyLoaded || panel->sliceDatas.loaded;
+    }
+    if (!anyLoaded)
+        return;
+    p->drawImage(QRect(0, 0, ui->dispA_->width(), ui->dispA_->height()), projImage,
+                 QRect(0, 0, projImage.width(), projImage.height()));
+}
+
+// The display's pixel position in the unit square, through its tracker's
+// own map. A display too small to have an extent gives no position.
+bool CtView::mouseToUnit(double *u, double *v) const
+{
+    dispCoord->setWorldRange(0, 0, 1, 1);
+    *u = dispCoord->pixelToWorldX(dispMouse->pos.x());
+    *v = dispCoord->pixelToWorldY(dispMouse->pos.y());
+    return std::isfinite(*u) && std::isfinite(*v);
+}
+
+void CtView::mousePressedOnDataDisp()
+{
+    double u;
+    double v;
+    if (!mouseToUnit(&u, &v)) {
+        dragMode = DragNone;
+        return;
+    }
+    lastU = u;
+    lastV = v;
+
+    const int mods = dispMouse->pressModifiers
+            & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const int button = dispMouse->pressButton;
+    if (button == Qt::RightButton && mods == 0) {
+        dragMode = DragPan;
+    } else if (button == Qt::LeftButton && mods == Qt::ShiftModifier) {
+        dragMode = DragPan;
+    } else if (button == Qt::LeftButton && mods == 0) {
+        dragMode = DragRotate;
+        if (v > 0.85)
+            rotateKind = 3;
+        else if (v < 0.15)
+            rotateKind = 4;
+        else if (u > 0.85)
+            rotateKind = 2;
+        else if (u < 0.15)
+            rotateKind = 1;
+        else
+            rotateKind = 0;
+    } else {
+        dragMode = DragNone;
+    }
+}
+
+void CtView::mouseMovedOnDataDisp()
+{
+    double u;
+    double v;
+    if (!mouseToUnit(&u, &v))
+        return;
+    const double du = u - lastU;
+    const double dv = v - lastV;
+
+    if (dragMode == DragPan) {
+        // Whole pixels of the zoomed image, kept in double so that no zoom
+        // can push them out of the int range.
+        const double wz = std::trunc(projImage.width() * zoom);
+        const double hz = std::trunc(projImage.height() * zoom);
+        centre.x = centre.x - wz * du * nx.x + hz * dv * ny.x;
+        centre.y = centre.y - wz * du * nx.y + hz * dv * ny.y;
+        centre.z = centre.z - wz * du * nx.z + hz * dv * ny.z;
+        paintPImg();
+    } else if (dragMode == DragRotate) {
+        constexpr double pi = std::numbers::pi;
+        if (rotateKind == 0) {
+            const double g = std::sqrt(du * du + dv * dv);
+            if (g == 0) {
+                // No displacement turns nothing; the axis would be 0/0.
+                emit newNz(nz);
+                paintPImg();
+            } else {
+                const Vec3 axis{ (dv / g) * nx.x + (du / g) * ny.x,
+                                 (dv / g) * nx.y + (du / g) * ny.y,
+                                 (dv / g) * nx.z + (du / g) * ny.z };
+                updateNvs(axis, g * pi);
+            }
+        } else {
+            const Vec3 axis = nz;
+            double angle = 0;
+            switch (rotateKind) {
+            case 1:
+                angle = dv * pi;
+                break;
+            case 2:
+                angle = -dv * pi;
+                break;
+            case 3:
+                angle = du * pi;
+                break;
+            default:
+                angle = -du * pi;
+                break;
+            }
+            updateNvs(axis, angle);
+        }
+    }
+    lastU = u;
+    lastV = v;
+}
+
+void CtView::mouseReleasedOnDataDisp()
+{
+    dragMode = DragNone;
+}
+
+void CtView::wheelMovedOnDataDisp(int step)
+{
+    if (step > 0)
+        zoom = std::max(zoom * 0.9, minZoom);
+    else if (step < 0)
+        zoom = std::min(zoom / 0.9, maxZoom);
+    paintPImg();
 }

@@ -1,0 +1,97 @@
+#ifndef PANEL_SLICESCTRL_H
+#define PANEL_SLICESCTRL_H
+
+#include <QColor>
+#include <QFrame>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+
+#include "slices/slicedatas.h"
+#include "view/vec3.h"
+
+class ChCoord;
+class MouseC;
+class QCheckBox;
+class QColorDialog;
+class QFileDialog;
+class QPainter;
+class QSlider;
+class Ui_SlicesCtrl;
+
+// The control panel of one slice set. The set loads on the panel's own
+// worker thread; everything else here runs on the GUI thread.
+class SlicesCtrl : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit SlicesCtrl(const QString &startDir = QString(), QWidget *parent = nullptr);
+    ~SlicesCtrl() override;
+
+    double minV() const;
+    double maxV() const;
+    double minThPC() const;
+    double maxThPC() const;
+    void setMinV(double v);
+    void setMaxV(double v);
+    void setMinThPC(double v);
+    void setMaxThPC(double v);
+    void setVColor(const QColor &colour);
+    void setSColor(const QColor &colour);
+    void setSetNumber(int n);
+
+    // What the renderer and the main window read.
+    QCheckBox *showVolume() const;
+    QCheckBox *showFrame() const;
+    QCheckBox *showCSection() const;
+    QSlider *cSlider() const;
+    QCheckBox *csFixDir() const;
+
+private:
+    std::unique_ptr<Ui_SlicesCtrl> ui;
+
+public:
+    QString lastDir;
+    QFileDialog *fileDialog = nullptr;
+#ifndef CTSLAB_LITE
+    QColorDialog *vColorDialog = nullptr;
+    QColorDialog *sColorDialog = nullptr;
+#endif
+    SliceDatas sliceDatas;
+    QThread worker;
+    Vec3 nz;
+    QColor vColor;
+    QColor sColor;
+    MouseC *mouseRelay = nullptr;
+    ChCoord *coord = nullptr;
+    int dragTarget = -1;
+
+signals:
+#ifndef CTSLAB_LITE
+    void changedSliderStat();
+#endif
+    void paintPImg();
+
+private slots:
+    void showHide(bool f);
+    void selectFiles();
+#ifndef CTSLAB_LITE
+    void selectVColor();
+    void selectSColor();
+#endif
+    void noticedLoadedNewFile(QString fname);
+    void noticedLoadFilesFinished();
+    void datasCleared();
+    void drawHist(QPainter *p);
+    void mousePressedOnDispH();
+    void mouseMovedOnDispH();
+    void mouseReleasedOnDispH();
+
+public slots:
+    void initNz(Vec3 nz);
+    void newNz(Vec3 nz);
+};
+
+#endif // PANEL_SLICESCTRL_H

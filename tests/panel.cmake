@@ -1,0 +1,2 @@
+ctslab_add_test(slicesctrl tests/tst_slicesctrl.cpp ctcore)
+ctslab_add_test(slicesctrl_lite tests/tst_slicesctrl.cpp ctcore_lite)

@@ -1,0 +1,463 @@
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <numbers>
+
+#include "panel/colourscale.h"
+#include "panel/slicesctrl.h"
+#include "view/ctview.h"
+#include "view/projection.h"
+#include "widgets/dispa.h"
+
+// The main window driven as a user would, built both ways.
+class tst_CtView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startState();
+    void panelsAreNumberedAndColoured();
+    void newPanelFacesTheViewer();
+    void pressStartsDrag_data();
+    void pressStartsDrag();
+    void rightPanByAQuarter();
+    void panBeforeFirstRendering();
+    void wheel_data();
+    void wheel();
+    void wheelFarBothWays();
+    void freeRotationWithoutDisplacement();
+    void updateNvsQuarterTurn();
+    void bandRotationRolls();
+    void onePixelDisplay();
+#ifndef CTSLAB_LITE
+    void linkedSections();
+    void unlinkedSections();
+#endif
+    void lettersInSizeFieldLeaveDisplayWhite();
+    void endToEnd();
+    void closingSaysFinishing();
+
+private:
+    struct Window
+    {
+        CtView view;
+        DispA *display = nullptr;
+        Window()
+        {
+            display = view.findChild<DispA *>("dispA_");
+            display->setFixedSize(257, 257);
+            view.show();
+        }
+    };
+    static void mouse(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButton button,
+                      Qt::KeyboardModifiers mods = Qt::NoModifier);
+    static void render(CtView &view) { QMetaObject::invokeMethod(&view, "paintPImg"); }
+    static QStringList writeSlices(const QString &dir, int count, int size);
+    static void load(SlicesCtrl *panel, const QStringList &names);
+    QTemporaryDir dir;
+};
+
+void tst_CtView::initTestCase()
+{
+    qRegisterMetaType<Vec3>("Vec3");
+    QVERIFY(dir.isValid());
+}
+
+void tst_CtView::mouse(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButton button,
+                       Qt::KeyboardModifiers mods)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
+    QMouseEvent event(type, QPointF(at), w->mapToGlobal(QPointF(at)),
+                      type == QEvent::MouseMove ? Qt::NoButton : button, held, mods);
+    QCoreApplication::sendEvent(w, &event);
+}
+
+QStringList tst_CtView::writeSlices(const QString &dir, int count, int size)
+{
+    QStringList names;
+    for (int k = 0; k < count; ++k) {
+        QImage image(size, size, QImage::Format_Grayscale8);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                image.scanLine(y)[x] = uchar((x * 7 + y * 3 + k * 29) % 256);
+        const QString name = dir + QStringLiteral("/v%1_%2.png").arg(size).arg(k);
+        image.save(name);
+        names << name;
+    }
+    return names;
+}
+
+void tst_CtView::load(SlicesCtrl *panel, const QStringList &names)
+{
+    QMetaObject::invokeMethod(panel, "selectFiles");
+    QSignalSpy done(panel, &SlicesCtrl::paintPImg);
+    emit panel->fileDialog->filesSelected(names);
+    QVERIFY(done.wait());
+    panel->fileDialog->close();
+}
+
+void tst_CtView::startState()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    QCOMPARE(w.view.sCtrls.size(), 1);
+    SlicesCtrl *first = w.view.sCtrls.first();
+    QCOMPARE(first->findChild<QCheckBox *>("showB2_")->text(), QStringLiteral("Show Setup 1"));
+    QCOMPARE(first->vColor, QColor(0, 127, 127));
+    QCOMPARE(first->sColor, QColor(127, 0, 0));
+    QCOMPARE(w.view.findChild<QLineEdit *>("imgPixWidth_")->text(), QStringLiteral("256"));
+    QCOMPARE(w.view.findChild<QLineEdit *>("imgPixHeight_")->text(), QStringLiteral("256"));
+#ifndef CTSLAB_LITE
+    QVERIFY(w.view.findChild<QCheckBox *>("linkCSection_")->isChecked());
+#else
+    QVERIFY(!w.view.findChild<QCheckBox *>("linkCSection_"));
+#endif
+    QVERIFY(w.view.projImage.isNull());
+    QCOMPARE(w.view.dragMode, int(CtView::DragNone));
+    QCOMPARE(w.view.zoom, 1.0);
+    const QImage shown = w.display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.pixel(128, 128), qRgb(255, 255, 255));
+}
+
+void tst_CtView::panelsAreNumberedAndColoured()
+{
+    CtView view(dir.path());
+    for (int i = 0; i < 3; ++i)
+        view.addSliceSet();
+    QCOMPARE(view.sCtrls.size(), 4);
+    const QColor volume[] = { { 0, 127, 127 }, { 127, 0, 127 }, { 127, 127, 0 }, { 0, 127, 127 } };
+    const QColor section[] = { { 127, 0, 0 }, { 0, 127, 0 }, { 0, 0, 127 }, { 127, 0, 0 } };
+    auto *layout = view.findChild<QGridLayout *>("slicesCtrlsLayout_");
+    for (int n = 0; n < 4; ++n) {
+        SlicesCtrl *panel = view.sCtrls[n];
+        QCOMPARE(panel->vColor, volume[n]);
+        QCOMPARE(panel->sColor, section[n]);
+        QCOMPARE(panel->findChild<QCheckBox *>("showB_")->text(),
+                 QStringLiteral("Show Setup %1").arg(n + 1));
+        QCOMPARE(panel->lastDir, dir.path());
+        QCOMPARE(layout->itemAtPosition(n, 0)->widget(), panel);
+    }
+}
+
+void tst_CtView::newPanelFacesTheViewer()
+{
+    CtView view;
+    QCOMPARE(view.sCtrls[0]->nz.z, 1.0);
+    QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, (Vec3{ 1, 0, 0 })),
+                              Q_ARG(double, 0.3));
+    view.addSliceSet();
+    QCOMPARE(view.sCtrls[1]->nz.y, view.nz.y);
+    QCOMPARE(view.sCtrls[1]->nz.z, view.nz.z);
+}
+
+void tst_CtView::pressStartsDrag_data()
+{
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("kind");
+
+    const int left = Qt::LeftButton;
+    // 257 pixels: column x is u = x / 256, row y is v = (256 - y) / 256.
+    QTest::newRow("centre: free") << QPoint(128, 128) << left << 0 << 0 << 0;
+    QTest::newRow("v 0.9 and u 0.95: top band wins") << QPoint(244, 25) << left << 0 << 0 << 3;
+    QTest::newRow("bottom band") << QPoint(128, 230) << left << 0 << 0 << 4;
+    QTest::newRow("right band") << QPoint(244, 128) << left << 0 << 0 << 2;
+    QTest::newRow("left band") << QPoint(20, 128) << left << 0 << 0 << 1;
+    QTest::newRow("v just below 0.85 is no band") << QPoint(128, 39) << left << 0 << 0 << 0;
+    QTest::newRow("right button pans") << QPoint(128, 128) << int(Qt::RightButton) << 0 << 1 << 0;
+    QTest::newRow("shift and left pans")
+            << QPoint(128, 128) << left << int(Qt::ShiftModifier) << 1 << 0;
+    QTest::newRow("control and left: none")
+            << QPoint(128, 128) << left << int(Qt::ControlModifier) << 2 << 0;
+    QTest::newRow("shift+control and left: none")
+            << QPoint(128, 128) << left << int(Qt::ShiftModifier | Qt::ControlModifier) << 2 << 0;
+    QTest::newRow("control and right: none")
+            << QPoint(128, 128) << int(Qt::RightButton) << int(Qt::ControlModifier) << 2 << 0;
+    QTest::newRow("middle: none") << QPoint(128, 128) << int(Qt::MiddleButton) << 0 << 2 << 0;
+    QTest::newRow("keypad does not count")
+            << QPoint(128, 128) << left << int(Qt::KeypadModifier) << 0 << 0;
+}
+
+void tst_CtView::pressStartsDrag()
+{
+    QFETCH(QPoint, at);
+    QFETCH(int, button);
+    QFETCH(int, modifiers);
+    QFETCH(int, mode);
+    QFETCH(int, kind);
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.display->repaint();
+    mouse(w.display, QEvent::MouseButtonPress, at, Qt::MouseButton(button),
+          Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(w.view.dragMode, mode);
+    if (mode == CtView::DragRotate)
+        QCOMPARE(w.view.rotateKind, kind);
+    QCOMPARE(w.view.lastU, at.x() / 256.0);
+
+    // Without a drag, a move changes nothing but the last position.
+    if (mode == CtView::DragNone) {
+        const Vec3 nx = w.view.nx;
+        mouse(w.display, QEvent::MouseMove, at + QPoint(30, 30), Qt::NoButton,
+              Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(w.view.nx.x, nx.x);
+        QCOMPARE(w.view.centre.x, 0.0);
+        QCOMPARE(w.view.lastU, (at.x() + 30) / 256.0);
+    }
+    mouse(w.display, QEvent::MouseButtonRelease, at, Qt::MouseButton(button));
+    QCOMPARE(w.view.dragMode, int(CtView::DragNone));
+}
+
+void tst_CtView::rightPanByAQuarter()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.display->repaint();
+    render(w.view);
+    QCOMPARE(w.view.projImage.width(), 256);
+    mouse(w.display, QEvent::MouseButtonPress, { 100, 128 }, Qt::RightButton);
+    mouse(w.display, QEvent::MouseMove, { 164, 128 }, Qt::RightButton);
+    QCOMPARE(w.view.centre.x, -64.0);
+    QCOMPARE(w.view.centre.y, 0.0);
+    // Up by a quarter: rows grow downward, so the centre moves by +64 in y.
+    mouse(w.display, QEvent::MouseMove, { 164, 64 }, Qt::RightButton);
+    QCOMPARE(w.view.centre.y, 64.0);
+}
+
+void tst_CtView::panBeforeFirstRendering()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.display->repaint();
+    // Panning itself renders: the first step still sees no image.
+    mouse(w.display, QEvent::MouseButtonPress, { 100, 128 }, Qt::RightButton);
+    mouse(w.display, QEvent::MouseMove, { 164, 128 }, Qt::RightButton);
+    QCOMPARE(w.view.centre.x, 0.0);
+}
+
+void tst_CtView::wheel_data()
+{
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<double>("zoom");
+    QTest::newRow("step 0: no zoom, still renders") << 60 << 1.0;
+    QTest::newRow("step 1") << 120 << 0.9;
+    QTest::newRow("step 3 zooms alike") << 360 << 0.9;
+    QTest::newRow("step -1") << -120 << 1 / 0.9;
+}
+
+void tst_CtView::wheel()
+{
+    QFETCH(int, delta);
+    QFETCH(double, zoom);
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    QVERIFY(w.view.projImage.isNull());
+    const QPointF at(128, 128);
+    QWheelEvent event(at, w.display->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(w.display, &event);
+    QCOMPARE(w.view.zoom, zoom);
+    QVERIFY(!w.view.projImage.isNull());
+}
+
+void tst_CtView::wheelFarBothWays()
+{
+    CtView view;
+    view.findChild<QLineEdit *>("imgPixWidth_")->setText("16");
+    view.findChild<QLineEdit *>("imgPixHeight_")->setText("16");
+    for (int i = 0; i < 20000; ++i)
+        QMetaObject::invokeMethod(&view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+    QVERIFY(view.zoom > 0);
+    const double least = view.zoom;
+    QMetaObject::invokeMethod(&view, "wheelMovedOnDataDisp", Q_ARG(int, -1));
+    QVERIFY(view.zoom > least);
+    for (int i = 0; i < 40000; ++i)
+        QMetaObject::invokeMethod(&view, "wheelMovedOnDataDisp", Q_ARG(int, -1));
+    QVERIFY(std::isfinite(view.zoom));
+    const double most = view.zoom;
+    QMetaObject::invokeMethod(&view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+    QVERIFY(view.zoom < most);
+}
+
+void tst_CtView::freeRotationWithoutDisplacement()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.display->repaint();
+    QSignalSpy nz(&w.view, &CtView::newNz);
+    mouse(w.display, QEvent::MouseButtonPress, { 128, 128 }, Qt::LeftButton);
+    mouse(w.display, QEvent::MouseMove, { 128, 128 }, Qt::LeftButton);
+    QCOMPARE(nz.count(), 1);
+    QCOMPARE(w.view.nx.x, 1.0);
+    QCOMPARE(w.view.ny.y, 1.0);
+    QCOMPARE(w.view.nz.z, 1.0);
+    QVERIFY(!std::isnan(w.view.nz.x));
+    QVERIFY(!w.view.projImage.isNull());
+}
+
+void tst_CtView::updateNvsQuarterTurn()
+{
+    CtView view;
+    QSignalSpy nz(&view, &CtView::newNz);
+    QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, (Vec3{ 0, 0, 1 })),
+                              Q_ARG(double, std::numbers::pi / 2));
+    QVERIFY(std::abs(view.nx.x) < 1e-15);
+    QCOMPARE(view.nx.y, -1.0);
+    QCOMPARE(view.ny.x, 1.0);
+    QCOMPARE(view.nz.z, 1.0);
+    QCOMPARE(nz.count(), 1);
+    QVERIFY(!view.projImage.isNull());
+}
+
+void tst_CtView::bandRotationRolls()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.display->repaint();
+    // Top band: a drag right by half the width rolls by half a turn.
+    mouse(w.display, QEvent::MouseButtonPress, { 64, 10 }, Qt::LeftButton);
+    mouse(w.display, QEvent::MouseMove, { 192, 10 }, Qt::LeftButton);
+    QVERIFY(std::abs(w.view.nx.x + 1.0) < 1e-12 || std::abs(w.view.nx.x) < 1e-12);
+    QCOMPARE(w.view.nz.z, 1.0);
+    QVERIFY(std::abs(w.view.nx.x * w.view.nx.x + w.view.nx.y * w.view.nx.y - 1) < 1e-12);
+}
+
+void tst_CtView::onePixelDisplay()
+{
+    Window w;
+    w.display->setFixedSize(1, 1);
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.display->repaint();
+    render(w.view);
+    mouse(w.display, QEvent::MouseButtonPress, { 0, 0 }, Qt::RightButton);
+    mouse(w.display, QEvent::MouseMove, { 0, 0 }, Qt::RightButton);
+    mouse(w.display, QEvent::MouseButtonPress, { 0, 0 }, Qt::LeftButton);
+    mouse(w.display, QEvent::MouseMove, { 0, 0 }, Qt::LeftButton);
+    QVERIFY(std::isfinite(w.view.centre.x) && std::isfinite(w.view.centre.y));
+    QVERIFY(std::isfinite(w.view.nx.x) && std::isfinite(w.view.nz.z));
+}
+
+#ifndef CTSLAB_LITE
+void tst_CtView::linkedSections()
+{
+    CtView view;
+    view.addSliceSet();
+    view.addSliceSet();
+    view.sCtrls[1]->cSlider()->setValue(40);
+    for (SlicesCtrl *panel : view.sCtrls)
+        QCOMPARE(panel->cSlider()->value(), 40);
+    view.sCtrls[2]->csFixDir()->setChecked(true);
+    for (SlicesCtrl *panel : view.sCtrls)
+        QVERIFY(panel->csFixDir()->isChecked());
+    QVERIFY(!view.projImage.isNull());
+}
+
+void tst_CtView::unlinkedSections()
+{
+    CtView view;
+    view.addSliceSet();
+    view.addSliceSet();
+    view.findChild<QCheckBox *>("linkCSection_")->setChecked(false);
+    view.sCtrls[1]->cSlider()->setValue(40);
+    QCOMPARE(view.sCtrls[0]->cSlider()->value(), 0);
+    QCOMPARE(view.sCtrls[2]->cSlider()->value(), 0);
+    QVERIFY(!view.projImage.isNull());
+
+    // Linking again aligns nothing until the next change.
+    view.findChild<QCheckBox *>("linkCSection_")->setChecked(true);
+    QCOMPARE(view.sCtrls[0]->cSlider()->value(), 0);
+    view.sCtrls[0]->cSlider()->setValue(-10);
+    for (SlicesCtrl *panel : view.sCtrls)
+        QCOMPARE(panel->cSlider()->value(), -10);
+}
+#endif
+
+void tst_CtView::lettersInSizeFieldLeaveDisplayWhite()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    load(w.view.sCtrls[0], writeSlices(dir.path(), 4, 32));
+    QVERIFY(!w.view.projImage.isNull());
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText("abc");
+    render(w.view);
+    QVERIFY(w.view.projImage.isNull());
+    const QImage shown = w.display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < shown.height(); y += 16)
+        for (int x = 0; x < shown.width(); x += 16)
+            QCOMPARE(shown.pixel(x, y), qRgb(255, 255, 255));
+}
+
+void tst_CtView::endToEnd()
+{
+    Window w;
+    w.display->setFixedSize(200, 160);
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText("200");
+    w.view.findChild<QLineEdit *>("imgPixHeight_")->setText("160");
+    w.view.addSliceSet();
+    load(w.view.sCtrls[0], writeSlices(dir.path(), 12, 40));
+    load(w.view.sCtrls[1], writeSlices(dir.path(), 6, 24));
+    w.view.sCtrls[1]->showCSection()->setChecked(true);
+    w.view.sCtrls[1]->cSlider()->setValue(-20);
+
+    // A drag that turns the view, then a wheel step.
+    w.display->repaint();
+    mouse(w.display, QEvent::MouseButtonPress, { 100, 80 }, Qt::LeftButton);
+    mouse(w.display, QEvent::MouseMove, { 130, 95 }, Qt::LeftButton);
+    mouse(w.display, QEvent::MouseButtonRelease, { 130, 95 }, Qt::LeftButton);
+    QMetaObject::invokeMethod(&w.view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+
+    QList<SetSnapshot> sets;
+    for (SlicesCtrl *panel : w.view.sCtrls) {
+        SetSnapshot set;
+        for (const Slice *slice : panel->sliceDatas.slices)
+            set.slices.append(slice);
+        set.sw = panel->sliceDatas.width;
+        set.sh = panel->sliceDatas.height;
+        set.showSection = panel->showCSection()->isChecked();
+        set.slider = panel->cSlider()->value();
+        set.nz = panel->nz;
+        set.vColor = panel->vColor;
+        set.sColor = panel->sColor;
+        const ColourWindow window =
+                colourWindow(panel->minV(), panel->maxV(), panel->minThPC(), panel->maxThPC());
+        set.windowLow = window.low;
+        set.windowHigh = window.high;
+        sets.append(set);
+    }
+    QImage expected(200, 160, QImage::Format_ARGB32);
+    renderScene(expected, w.view.viewState(), sets);
+
+    const QImage shown = w.display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), expected.size());
+    QCOMPARE(shown, expected.convertToFormat(QImage::Format_RGB32));
+#ifdef CTSLAB_LITE
+    bool red = false;
+    for (int y = 0; y < shown.height() && !red; ++y)
+        for (int x = 0; x < shown.width() && !red; ++x)
+            red = shown.pixel(x, y) == qRgb(255, 0, 0);
+    QVERIFY(red);
+#endif
+}
+
+void tst_CtView::closingSaysFinishing()
+{
+    CtView view;
+    view.show();
+    QSignalSpy finishing(&view, &CtView::finishing);
+    view.close();
+    QCOMPARE(finishing.count(), 1);
+}
+
+QTEST_MAIN(tst_CtView)
+#include "tst_ctview.moc"

@@ -1,0 +1,471 @@
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+
+#include "panel/slicesctrl.h"
+#include "widgets/exlabel.h"
+
+// The panel built both ways: the lite variant has no colour dialogs, no
+// swatches and no changedSliderStat.
+class tst_SlicesCtrl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initialState();
+    void collapseAndExpand();
+    void getters_data();
+    void getters();
+    void setters_data();
+    void setters();
+    void loadThroughDialog();
+    void loadAcceptingNothing();
+    void reopenDialogStartsWhereTheLastStood();
+    void controlSignals_data();
+    void controlSignals();
+    void fixDir();
+    void thresholdDrag_data();
+    void thresholdDrag();
+    void histogramShowsAfterLoad();
+#ifndef CTSLAB_LITE
+    void volumeColourDialog();
+#endif
+    void destroyDuringLoad();
+
+private:
+    static QStringList writeGreySlices(const QString &dir, int count, int size, int offset = 0);
+};
+
+QStringList tst_SlicesCtrl::writeGreySlices(const QString &dir, int count, int size, int offset)
+{
+    QStringList names;
+    for (int k = 0; k < count; ++k) {
+        QImage image(size, size, QImage::Format_Grayscale8);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                image.scanLine(y)[x] = uchar((x * 255) / (size - 1) * (y + k + 1) / (size + k));
+        const QString name = dir + QStringLiteral("/s%1_%2.png").arg(size).arg(k + offset);
+        image.setPixel(0, 0, 0);
+        image.scanLine(size - 1)[size - 1] = 255;
+        if (!image.save(name))
+            return {};
+        names << name;
+    }
+    return names;
+}
+
+static QLineEdit *edit(SlicesCtrl &panel, const char *name)
+{
+    return panel.findChild<QLineEdit *>(name);
+}
+
+void tst_SlicesCtrl::initialState()
+{
+    SlicesCtrl panel;
+    panel.setSetNumber(3);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+
+    auto *showB = panel.findChild<QCheckBox *>("showB_");
+    auto *showB2 = panel.findChild<QCheckBox *>("showB2_");
+    QVERIFY(showB && showB2);
+    QVERIFY(showB->isChecked() && showB2->isChecked());
+    QVERIFY(!showB->isVisible());
+    QVERIFY(panel.findChild<QFrame *>("slicesCtrlFrame_")->isVisible());
+    QCOMPARE(showB->text(), QStringLiteral("Show Setup 3"));
+    QCOMPARE(showB2->text(), QStringLiteral("Show Setup 3"));
+    QCOMPARE(panel.findChild<QComboBox *>("nameList_")->count(), 0);
+    QCOMPARE(edit(panel, "minV_")->text(), QStringLiteral("0.0"));
+    QCOMPARE(edit(panel, "minThPC_")->text(), QStringLiteral("0.0"));
+    QCOMPARE(edit(panel, "maxThPC_")->text(), QStringLiteral("100.0"));
+    QCOMPARE(edit(panel, "maxV_")->text(), QStringLiteral("0.0"));
+    QCOMPARE(panel.vColor, QColor(0, 127, 127));
+    QCOMPARE(panel.sColor, QColor(127, 0, 0));
+    QCOMPARE(panel.nz.x, 0.0);
+    QCOMPARE(panel.nz.z, 0.0);
+    QCOMPARE(panel.dragTarget, -1);
+#ifndef CTSLAB_LITE
+    const QImage swatch = panel.findChild<QLabel *>("dispVColor_")->pixmap().toImage();
+    QCOMPARE(swatch.size(), QSize(15, 27));
+    QCOMPARE(swatch.pixelColor(7, 20), QColor(0, 127, 127));
+#else
+    QVERIFY(!panel.findChild<QLabel *>("dispVColor_"));
+#endif
+}
+
+void tst_SlicesCtrl::collapseAndExpand()
+{
+    SlicesCtrl panel;
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    auto *showB = panel.findChild<QCheckBox *>("showB_");
+    auto *showB2 = panel.findChild<QCheckBox *>("showB2_");
+    auto *frame = panel.findChild<QFrame *>("slicesCtrlFrame_");
+
+    showB2->setChecked(false);
+    QVERIFY(!frame->isVisible());
+    QVERIFY(showB->isVisible());
+    QVERIFY(!showB->isChecked());
+
+    showB->setChecked(true);
+    QVERIFY(frame->isVisible());
+    QVERIFY(!showB->isVisible());
+    QVERIFY(showB2->isChecked());
+}
+
+void tst_SlicesCtrl::getters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    QTest::newRow("plain") << "12.5" << 12.5;
+    QTest::newRow("exponent") << "1e3" << 1000.0;
+    QTest::newRow("negative") << "-0.25" << -0.25;
+    QTest::newRow("comma is no decimal point") << "1,5" << 0.0;
+    QTest::newRow("letters") << "abc" << 0.0;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("overflow") << "1e999" << 0.0;
+    QTest::newRow("nan") << "nan" << 0.0;
+}
+
+void tst_SlicesCtrl::getters()
+{
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    SlicesCtrl panel;
+    for (const char *name : { "minV_", "maxV_", "minThPC_", "maxThPC_" })
+        edit(panel, name)->setText(text);
+    QCOMPARE(panel.minV(), value);
+    QCOMPARE(panel.maxV(), value);
+    QCOMPARE(panel.minThPC(), value);
+    QCOMPARE(panel.maxThPC(), value);
+}
+
+void tst_SlicesCtrl::setters_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("12.5 stays") << 12.5 << "12.5";
+    QTest::newRow("a million") << 1e6 << "1e+06";
+    QTest::newRow("a third") << 1.0 / 3 << "0.333333";
+    QTest::newRow("largest double") << 1.7976931348623157e308 << "1.79769e+308";
+    QTest::newRow("zero") << 0.0 << "0";
+}
+
+void tst_SlicesCtrl::setters()
+{
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    SlicesCtrl panel;
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+    panel.setMinV(value);
+    panel.setMaxV(value);
+    panel.setMinThPC(value);
+    panel.setMaxThPC(value);
+    for (const char *name : { "minV_", "maxV_", "minThPC_", "maxThPC_" })
+        QCOMPARE(edit(panel, name)->text(), text);
+    QCOMPARE(repaint.count(), 0);
+}
+
+void tst_SlicesCtrl::loadThroughDialog()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStringList names = writeGreySlices(dir.path(), 3, 16);
+    const QString smaller = writeGreySlices(dir.path(), 1, 8).value(0);
+    const QString broken = dir.filePath("broken.dat");
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a slice\n");
+    file.close();
+
+    SlicesCtrl panel(dir.path());
+    panel.setMinThPC(20);
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QFileDialog *dialog = panel.fileDialog;
+    QVERIFY(dialog);
+    QCOMPARE(dialog->directory().absolutePath(), QDir(dir.path()).absolutePath());
+    QCOMPARE(dialog->nameFilters(),
+             QStringList({ "Data Files (*.dat *.png)", "Any Files (* *.*)" }));
+    QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
+    QVERIFY(!dialog->isModal());
+#ifndef CTSLAB_LITE
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Select Data Files"));
+#endif
+
+    // Delivered out of name order, with a misfit and an unreadable file.
+    const QStringList delivered = { names[2], broken, names[0], smaller, names[1] };
+    QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
+    emit dialog->filesSelected(delivered);
+    QVERIFY(done.wait());
+
+    auto *list = panel.findChild<QComboBox *>("nameList_");
+    QStringList listed;
+    for (int i = 0; i < list->count(); ++i)
+        listed << list->itemText(i);
+    QCOMPARE(listed, QStringList({ names[2], names[0], names[1] }));
+    QCOMPARE(edit(panel, "minV_")->text(), QStringLiteral("0"));
+    QCOMPARE(edit(panel, "maxV_")->text(), QStringLiteral("255"));
+    QCOMPARE(edit(panel, "minThPC_")->text(), QStringLiteral("20"));
+    QCOMPARE(edit(panel, "maxThPC_")->text(), QStringLiteral("100.0"));
+    QCOMPARE(done.count(), 1);
+}
+
+void tst_SlicesCtrl::loadAcceptingNothing()
+{
+    QTemporaryDir dir;
+    SlicesCtrl panel(dir.path());
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
+    emit panel.fileDialog->filesSelected({ dir.filePath("missing.png") });
+    QVERIFY(done.wait());
+    QCOMPARE(edit(panel, "minV_")->text(), QStringLiteral("1.79769e+308"));
+    QCOMPARE(edit(panel, "maxV_")->text(), QStringLiteral("-1.79769e+308"));
+    QCOMPARE(panel.findChild<QComboBox *>("nameList_")->count(), 0);
+}
+
+void tst_SlicesCtrl::reopenDialogStartsWhereTheLastStood()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("inner"));
+    SlicesCtrl panel(dir.path());
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QPointer<QFileDialog> first = panel.fileDialog;
+    first->setDirectory(dir.filePath("inner"));
+
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QVERIFY(panel.fileDialog != first.data());
+    QCOMPARE(panel.lastDir, QDir(dir.filePath("inner")).absolutePath());
+    QCOMPARE(panel.fileDialog->directory().absolutePath(), panel.lastDir);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(first.isNull());
+}
+
+void tst_SlicesCtrl::controlSignals_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("sliderStats");
+    QTest::addColumn<int>("repaints");
+#ifndef CTSLAB_LITE
+    QTest::newRow("slider reports a section change") << "cSlider_" << 1 << 0;
+    QTest::newRow("Fix Dir. reports a section change") << "csFixDir_" << 1 << 0;
+#else
+    QTest::newRow("slider repaints directly") << "cSlider_" << 0 << 1;
+    QTest::newRow("Fix Dir. repaints directly") << "csFixDir_" << 0 << 1;
+#endif
+    QTest::newRow("show volume") << "showVolume_" << 0 << 1;
+    QTest::newRow("show frame") << "showFrame_" << 0 << 1;
+    QTest::newRow("show section") << "showCSection_" << 0 << 1;
+    QTest::newRow("edit minV") << "minV_" << 0 << 1;
+    QTest::newRow("edit maxThPC") << "maxThPC_" << 0 << 1;
+}
+
+void tst_SlicesCtrl::controlSignals()
+{
+    QFETCH(QString, control);
+    QFETCH(int, sliderStats);
+    QFETCH(int, repaints);
+    SlicesCtrl panel;
+#ifndef CTSLAB_LITE
+    QSignalSpy stats(&panel, &SlicesCtrl::changedSliderStat);
+#endif
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+
+    QObject *widget = panel.findChild<QObject *>(control);
+    QVERIFY(widget);
+    if (auto *slider = qobject_cast<QSlider *>(widget))
+        slider->setValue(40);
+    else if (auto *box = qobject_cast<QCheckBox *>(widget))
+        box->toggle();
+    else if (auto *line = qobject_cast<QLineEdit *>(widget))
+        emit line->editingFinished();
+
+#ifndef CTSLAB_LITE
+    QCOMPARE(stats.count(), sliderStats);
+#else
+    Q_UNUSED(sliderStats);
+#endif
+    QCOMPARE(repaint.count(), repaints);
+}
+
+void tst_SlicesCtrl::fixDir()
+{
+    SlicesCtrl panel;
+    panel.newNz(Vec3{ 0, 0, 1 });
+    QCOMPARE(panel.nz.z, 1.0);
+    panel.csFixDir()->setChecked(true);
+    panel.newNz(Vec3{ 1, 0, 0 });
+    QCOMPARE(panel.nz.x, 0.0);
+    QCOMPARE(panel.nz.z, 1.0);
+    panel.initNz(Vec3{ 0, 1, 0 });
+    QCOMPARE(panel.nz.y, 1.0);
+    panel.csFixDir()->setChecked(false);
+    panel.newNz(Vec3{ 1, 0, 0 });
+    QCOMPARE(panel.nz.x, 1.0);
+}
+
+void tst_SlicesCtrl::thresholdDrag_data()
+{
+    QTest::addColumn<double>("lower");
+    QTest::addColumn<double>("upper");
+    QTest::addColumn<int>("pressColumn");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("moveColumn");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QString>("lowerText");
+    QTest::addColumn<QString>("upperText");
+    QTest::addColumn<int>("repaints");
+
+    const int left = Qt::LeftButton;
+    QTest::newRow("tie in the middle takes the upper")
+            << 0.0 << 100.0 << 50 << left << 0 << 60 << 1 << "0" << "60" << 1;
+    QTest::newRow("nearer lower") << 20.0 << 80.0 << 30 << left << 0 << 10 << 0 << "10" << "80" << 1;
+    QTest::newRow("to column 50 gives 50")
+            << 0.0 << 100.0 << 95 << left << 0 << 50 << 1 << "0" << "50" << 1;
+    QTest::newRow("past the right edge") << 0.0 << 100.0 << 99 << left << 0 << 130 << 1 << "0"
+                                         << "130" << 1;
+    QTest::newRow("right button starts nothing")
+            << 0.0 << 100.0 << 90 << int(Qt::RightButton) << 0 << 50 << -1 << "0" << "100" << 0;
+    QTest::newRow("shift held: no drag, still repaints")
+            << 0.0 << 100.0 << 90 << left << int(Qt::ShiftModifier) << 50 << -1 << "0" << "100"
+            << 1;
+}
+
+void tst_SlicesCtrl::thresholdDrag()
+{
+    QFETCH(double, lower);
+    QFETCH(double, upper);
+    QFETCH(int, pressColumn);
+    QFETCH(int, button);
+    QFETCH(int, modifiers);
+    QFETCH(int, moveColumn);
+    QFETCH(int, target);
+    QFETCH(QString, lowerText);
+    QFETCH(QString, upperText);
+    QFETCH(int, repaints);
+
+    SlicesCtrl panel;
+    panel.resize(600, 200);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    auto *label = panel.findChild<ExLabel *>("dispH_");
+    label->setFixedWidth(101);
+    QTRY_COMPARE(label->width(), 101);
+    label->repaint();   // the pixel range follows the label's size at paint
+    panel.setMinThPC(lower);
+    panel.setMaxThPC(upper);
+
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+    const auto b = Qt::MouseButton(button);
+    const auto m = Qt::KeyboardModifiers(modifiers);
+    const QPointF press(pressColumn, 10);
+    QMouseEvent pressEvent(QEvent::MouseButtonPress, press, label->mapToGlobal(press), b, b, m);
+    QCoreApplication::sendEvent(label, &pressEvent);
+    QCOMPARE(panel.dragTarget, target);
+
+    const QPointF to(moveColumn, 10);
+    QMouseEvent moveEvent(QEvent::MouseMove, to, label->mapToGlobal(to), Qt::NoButton, b, m);
+    QCoreApplication::sendEvent(label, &moveEvent);
+    QCOMPARE(edit(panel, "minThPC_")->text(), lowerText);
+    QCOMPARE(edit(panel, "maxThPC_")->text(), upperText);
+    QCOMPARE(repaint.count(), repaints);
+
+    QMouseEvent releaseEvent(QEvent::MouseButtonRelease, to, label->mapToGlobal(to), b,
+                             Qt::NoButton, m);
+    QCoreApplication::sendEvent(label, &releaseEvent);
+    QCOMPARE(panel.dragTarget, -1);
+    QCoreApplication::sendEvent(label, &moveEvent);
+    QCOMPARE(repaint.count(), repaints);
+}
+
+void tst_SlicesCtrl::histogramShowsAfterLoad()
+{
+    QTemporaryDir dir;
+    const QStringList names = writeGreySlices(dir.path(), 2, 16);
+    SlicesCtrl panel(dir.path());
+    panel.resize(600, 200);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    auto *label = panel.findChild<ExLabel *>("dispH_");
+
+    // Before any load the histogram area is plain white, without lines.
+    const QImage before = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int x = 0; x < before.width(); ++x)
+        QCOMPARE(before.pixel(x, before.height() / 2), qRgb(255, 255, 255));
+
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
+    emit panel.fileDialog->filesSelected(names);
+    QVERIFY(done.wait());
+
+    const QImage after = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int bars = 0;
+    int red = 0;
+    for (int x = 0; x < after.width(); ++x) {
+        const QRgb c = after.pixel(x, after.height() - 2);
+        bars += qGreen(c) > qRed(c) + 50;
+        red += c == qRgb(255, 0, 0);
+    }
+    QVERIFY(bars > 0);
+    // The lower threshold line at column 0; the upper at 100/101 of the width.
+    QCOMPARE(after.pixel(0, 1), qRgb(255, 0, 0));
+    QCOMPARE(after.pixel(int(100.0 * label->width() / 101), 1), qRgb(255, 0, 0));
+}
+
+#ifndef CTSLAB_LITE
+void tst_SlicesCtrl::volumeColourDialog()
+{
+    SlicesCtrl panel;
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+    QMetaObject::invokeMethod(&panel, "selectVColor");
+    QPointer<QColorDialog> dialog = panel.vColorDialog;
+    QVERIFY(dialog);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Select Volume Color"));
+    QCOMPARE(dialog->currentColor(), QColor(0, 127, 127));
+
+    // Closing without a choice changes nothing.
+    dialog->reject();
+    QCOMPARE(panel.vColor, QColor(0, 127, 127));
+    QCOMPARE(repaint.count(), 0);
+
+    QMetaObject::invokeMethod(&panel, "selectVColor");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(dialog.isNull());
+    panel.vColorDialog->setCurrentColor(QColor(10, 20, 30));
+    panel.vColorDialog->accept();
+    QCOMPARE(panel.vColor, QColor(10, 20, 30));
+    QCOMPARE(repaint.count(), 1);
+    const QImage swatch = panel.findChild<QLabel *>("dispVColor_")->pixmap().toImage();
+    QCOMPARE(swatch.pixelColor(0, 0), QColor(10, 20, 30));
+}
+#endif
+
+void tst_SlicesCtrl::destroyDuringLoad()
+{
+    QTemporaryDir dir;
+    const QStringList names = writeGreySlices(dir.path(), 1, 64);
+    QStringList many;
+    for (int i = 0; i < 400; ++i)
+        many << names;
+
+    auto *panel = new SlicesCtrl(dir.path());
+    QMetaObject::invokeMethod(panel, "selectFiles");
+    auto *list = panel->findChild<QComboBox *>("nameList_");
+    QSignalSpy firstName(list, &QComboBox::currentIndexChanged);
+    emit panel->fileDialog->filesSelected(many);
+    emit panel->fileDialog->filesSelected(many);
+    QVERIFY(firstName.wait());
+    // The load is running on the worker; the panel must stop it and go.
+    delete panel;
+}
+
+QTEST_MAIN(tst_SlicesCtrl)
+#include "tst_slicesctrl.moc"
