@@ -9,7 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QThreadPool>
+#include <QThread>
 
 #include <cmath>
 #include <cstdio>
@@ -75,7 +75,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString filter = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    std::printf("threads in pool: %d\n", QThreadPool::globalInstance()->maxThreadCount());
+    std::printf("render threads: %d\n", QThread::idealThreadCount());
     std::printf("%-14s %-10s %-8s %-8s %10s %8s %14s\n", "set", "image", "view", "section",
                 "ms/frame", "fps", "cpu ms/frame");
 

@@ -5,11 +5,3 @@ ctslab_add_test(ctimagereader ${CMAKE_CURRENT_LIST_DIR}/tst_ctimagereader.cpp ct
 ctslab_add_test(tablereader ${CMAKE_CURRENT_LIST_DIR}/tst_tablereader.cpp ctcore)
 ctslab_add_test(slicedatas ${CMAKE_CURRENT_LIST_DIR}/tst_slicedatas.cpp ctcore)
 
-# Under ThreadSanitizer, reports from inside Qt and GLib (not built for the
-# tool) are suppressed by frame; see tsan.supp.
-if(CTSLAB_TSAN)
-    foreach(name slice ctimagereader tablereader slicedatas)
-        set_property(TEST tst_${name} APPEND PROPERTY ENVIRONMENT
-            "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tsan.supp")
-    endforeach()
-endif()

@@ -6,11 +6,12 @@
 
 #include <QImage>
 #include <QPainter>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #ifdef __SSE2__
@@ -352,12 +353,6 @@ void renderRows(const SetFrame &f, int rowBegin, int rowEnd)
     }
 }
 
-struct RowBand
-{
-    int begin;
-    int end;
-};
-
 } // namespace
 
 void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
@@ -416,21 +411,29 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
     f.bytesPerLine = image.bytesPerLine();
 
     const int H = image.height();
-    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    const int threads = QThread::idealThreadCount();
     const qint64 work = qint64(f.W) * H * qint64(f.slices.size());
     if (threads < 2 || H < 2 || work < parallelWork) {
         renderRows(f, 0, H);
         return;
     }
-    // Several bands per thread even out rows that meet more of the set.
+    // Several bands per thread even out rows that meet more of the set. The
+    // threads are joined before the image is touched again; they are our own
+    // rather than a pool's so that the hand-over is one every race checker
+    // understands.
     const int bandCount = std::min(H, threads * 8);
-    QList<RowBand> bands;
-    bands.reserve(bandCount);
-    for (int i = 0; i < bandCount; ++i)
-        bands.append({int(qint64(H) * i / bandCount), int(qint64(H) * (i + 1) / bandCount)});
-    QtConcurrent::blockingMap(bands, [&f](const RowBand &band) {
-        renderRows(f, band.begin, band.end);
-    });
+    std::atomic<int> nextBand = 0;
+    const auto renderBands = [&] {
+        for (int i = nextBand++; i < bandCount; i = nextBand++)
+            renderRows(f, int(qint64(H) * i / bandCount), int(qint64(H) * (i + 1) / bandCount));
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(threads - 1);
+    for (int t = 1; t < threads; ++t)
+        helpers.emplace_back(renderBands);
+    renderBands();
+    for (std::thread &helper : helpers)
+        helper.join();
 }
 
 void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> &sets)
