@@ -41,7 +41,8 @@ private slots:
     void linkedSections();
     void unlinkedSections();
 #endif
-    void lettersInSizeFieldLeaveDisplayWhite();
+    void unusableSizeLeavesDisplayWhite_data();
+    void unusableSizeLeavesDisplayWhite();
     void endToEnd();
     void closingSaysFinishing();
 
@@ -382,13 +383,27 @@ void tst_CtView::unlinkedSections()
 }
 #endif
 
-void tst_CtView::lettersInSizeFieldLeaveDisplayWhite()
+void tst_CtView::unusableSizeLeavesDisplayWhite_data()
 {
+    QTest::addColumn<QString>("width");
+    QTest::addColumn<QString>("height");
+    QTest::newRow("letters") << "abc" << "256";
+    QTest::newRow("negative") << "-5" << "256";
+    QTest::newRow("zero height") << "256" << "0";
+    QTest::newRow("beyond int") << "99999999999" << "256";
+    QTest::newRow("too large to allocate") << "2147483647" << "2147483647";
+}
+
+void tst_CtView::unusableSizeLeavesDisplayWhite()
+{
+    QFETCH(QString, width);
+    QFETCH(QString, height);
     Window w;
     QVERIFY(QTest::qWaitForWindowExposed(&w.view));
     load(w.view.sCtrls[0], writeSlices(dir.path(), 4, 32));
     QVERIFY(!w.view.projImage.isNull());
-    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText("abc");
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText(width);
+    w.view.findChild<QLineEdit *>("imgPixHeight_")->setText(height);
     render(w.view);
     QVERIFY(w.view.projImage.isNull());
     const QImage shown = w.display->grab().toImage().convertToFormat(QImage::Format_RGB32);
