@@ -54,7 +54,7 @@ struct SetFrame
     double high = 0.0;
     double pictureIntensity[256];
     bool section = false;
-    double cut = 0.0;       // C: samples at or beyond it are cut away
+    double sectionPos = 0.0; // C: samples at or beyond it are cut away
     double layerLow = 0.0;  // C - 1
     double layerHigh = 0.0; // C + 1
     Vec3 n;
@@ -254,7 +254,7 @@ void sampleSlice(const SetFrame &f, const SliceSource &s, int from, int to, Rays
     const double *const table = f.pictureIntensity;
     const uchar *const bits = s.bits;
     const qsizetype bytesPerLine = s.bytesPerLine;
-    const double cut = f.cut;
+    const double sectionPos = f.sectionPos;
     const double layerLow = f.layerLow;
     const double layerHigh = f.layerHigh;
     for (int c = from; c < to; ++c) {
@@ -280,7 +280,7 @@ void sampleSlice(const SetFrame &f, const SliceSource &s, int from, int to, Rays
 
         if constexpr (section) {
             const double d = r.d[c];
-            if (d >= cut)
+            if (d >= sectionPos)
                 continue;
             r.volume[c] = std::max(r.volume[c], I);
             if (layerLow < d && d < layerHigh)
@@ -389,9 +389,9 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
     for (int value = 0; value < 256; ++value)
         f.pictureIntensity[value] = intensity(value, f.low, f.high);
     f.section = set.showSection;
-    f.cut = (set.slider / 100.0) * ss;
-    f.layerLow = f.cut - 1;
-    f.layerHigh = f.cut + 1;
+    f.sectionPos = (set.slider / 100.0) * ss;
+    f.layerLow = f.sectionPos - 1;
+    f.layerHigh = f.sectionPos + 1;
     f.n = set.nz;
     f.vColor = set.vColor;
     f.sColor = set.sColor;
