@@ -5,7 +5,6 @@
 #include <QTextStream>
 
 #include <algorithm>
-#include <cfloat>
 #include <limits>
 
 namespace {
@@ -28,20 +27,9 @@ int gridSide(double first, double last)
 bool Slice::readCtImage(const QString &fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    QTextStream stream;
+    if (!beginTextRead(file, stream, fileTag))
         return false;
-    QTextStream stream(&file);
-    // Only the tag is compared; reading it alone keeps a large file of another
-    // kind from being read whole as one long first line.
-    if (stream.read(fileTag.size()) != fileTag)
-        return false;
-    stream.readLine();
-
-    min = DBL_MAX;
-    max = -DBL_MAX;
-    width = 0;
-    height = 0;
-    rows.clear();
     double x0 = 0.0;
     double y0 = 0.0;
     double x1 = 0.0;

@@ -1,7 +1,9 @@
 #include "slices/slice.h"
 
+#include <QFile>
 #include <QImageReader>
 #include <QLocale>
+#include <QTextStream>
 
 #include <cfloat>
 #include <cmath>
@@ -109,4 +111,25 @@ double Slice::textValue(const QString &field)
     // "nan", "inf" and overflowing exponents read like any other non-number,
     // so no value that is not finite reaches a slice's range or a histogram.
     return ok && std::isfinite(value) ? value : 0.0;
+}
+
+// Opens a text slice whose first line begins with the tag, and resets what
+// the readers fill before they read the rest.
+bool Slice::beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag)
+{
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    stream.setDevice(&file);
+    // Only the tag is compared; reading it alone keeps a large file of another
+    // kind from being read whole as one long first line.
+    if (stream.read(tag.size()) != tag)
+        return false;
+    stream.readLine();
+
+    min = DBL_MAX;
+    max = -DBL_MAX;
+    width = 0;
+    height = 0;
+    rows.clear();
+    return true;
 }

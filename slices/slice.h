@@ -7,6 +7,9 @@
 
 #include <array>
 
+class QFile;
+class QTextStream;
+
 // One two-dimensional slice read from one file: either a picture, kept as
 // read, or a grid of values from one of the two text formats.
 class Slice
@@ -38,6 +41,7 @@ public:
     std::array<qint64, 256> pictureTally() const;
 
 private:
+    bool beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag);
     bool makeGrid(int columns, int rowCount);
     static double textValue(const QString &field);
 };

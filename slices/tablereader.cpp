@@ -5,7 +5,6 @@
 #include <QTextStream>
 
 #include <algorithm>
-#include <cfloat>
 #include <limits>
 
 namespace {
@@ -25,20 +24,9 @@ int sideFromCount(const QString &field)
 bool Slice::readTable(const QString &fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    QTextStream stream;
+    if (!beginTextRead(file, stream, fileTag))
         return false;
-    QTextStream stream(&file);
-    // Only the tag is compared; reading it alone keeps a large file of another
-    // kind from being read whole as one long first line.
-    if (stream.read(fileTag.size()) != fileTag)
-        return false;
-    stream.readLine();
-
-    min = DBL_MAX;
-    max = -DBL_MAX;
-    width = 0;
-    height = 0;
-    rows.clear();
     bool haveGrid = false;
     // Coordinates are taken from the origin in 64 bits, where no difference
     // of two ints can overflow; only those that land in the grid are used.
