@@ -1,4 +1,5 @@
-// libFuzzer target: any bytes as a CT image text file.
+// libFuzzer target: any bytes as a slice text file, read by the reader that
+// FUZZ_READER names (readCtImage or readTable).
 
 #include "slices/slice.h"
 
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.close();
 
     Slice slice;
-    if (!slice.readCtImage(path))
+    if (!slice.FUZZ_READER(path))
         return 0;
     // A grid that was built must match its size, within the cell limit, and
     // hold only finite values.
