@@ -4,22 +4,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "tests/slicefixtures.h"
+
 #include <sys/resource.h>
 
 #include <cfloat>
-
-// Expected grids are written as rows separated by '|', cells by blanks.
-static QList<QList<double>> grid(const QString &text)
-{
-    QList<QList<double>> rows;
-    for (const QString &row : text.split(u'|')) {
-        QList<double> cells;
-        for (const QString &cell : row.split(u' '))
-            cells.append(cell.toDouble());
-        rows.append(cells);
-    }
-    return rows;
-}
 
 class tst_CtImageReader : public QObject
 {
@@ -40,11 +29,7 @@ private slots:
 
 QString tst_CtImageReader::write(const QByteArray &contents)
 {
-    const QString path = dir.filePath(QStringLiteral("slice%1.dat").arg(++fileCount));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        return QString();
-    return path;
+    return writeFixture(dir.filePath(QStringLiteral("slice%1.dat").arg(++fileCount)), contents);
 }
 
 void tst_CtImageReader::read_data()

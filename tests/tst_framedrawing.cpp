@@ -1,11 +1,11 @@
 #include "view/framedrawing.h"
 
 #include <QImage>
-#include <QPaintDevice>
-#include <QPaintEngine>
 #include <QPainter>
 #include <QSet>
 #include <QtTest>
+
+#include "tests/linerecorder.h"
 
 #include <cmath>
 #include <limits>
@@ -13,63 +13,6 @@
 Q_DECLARE_METATYPE(ViewState)
 
 namespace {
-
-// Records each line a painter hands to its engine, with the pen it had.
-class LineRecorder : public QPaintEngine
-{
-public:
-    LineRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
-    bool begin(QPaintDevice *) override { return true; }
-    bool end() override { return true; }
-    void updateState(const QPaintEngineState &state) override
-    {
-        if (state.state() & QPaintEngine::DirtyPen)
-            pen = state.pen();
-    }
-    void drawLines(const QLine *l, int count) override
-    {
-        for (int i = 0; i < count; ++i) {
-            lines.append(l[i]);
-            pens.append(pen);
-        }
-    }
-    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
-    Type type() const override { return QPaintEngine::User; }
-
-    QPen pen;
-    QList<QLine> lines;
-    QList<QPen> pens;
-};
-
-class RecordingDevice : public QPaintDevice
-{
-public:
-    QPaintEngine *paintEngine() const override { return &engine; }
-    mutable LineRecorder engine;
-
-protected:
-    int metric(PaintDeviceMetric m) const override
-    {
-        switch (m) {
-        case PdmWidth:
-        case PdmHeight:
-            return 256;
-        case PdmDpiX:
-        case PdmDpiY:
-        case PdmPhysicalDpiX:
-        case PdmPhysicalDpiY:
-            return 96;
-        case PdmDepth:
-            return 32;
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return int(devicePixelRatioFScale());
-        default:
-            return 0;
-        }
-    }
-};
 
 QList<QLine> record(const ViewState &view, int ss, int sw, int sh, bool temae,
                     const QColor &colour = QColor(0, 127, 127))

@@ -4,20 +4,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cfloat>
+#include "tests/slicefixtures.h"
 
-// Expected grids are written as rows separated by '|', cells by blanks.
-static QList<QList<double>> grid(const QString &text)
-{
-    QList<QList<double>> rows;
-    for (const QString &row : text.split(u'|')) {
-        QList<double> cells;
-        for (const QString &cell : row.split(u' '))
-            cells.append(cell.toDouble());
-        rows.append(cells);
-    }
-    return rows;
-}
+#include <cfloat>
 
 class tst_TableReader : public QObject
 {
@@ -37,11 +26,7 @@ private slots:
 
 QString tst_TableReader::write(const QByteArray &contents)
 {
-    const QString path = dir.filePath(QStringLiteral("table%1.dat").arg(++fileCount));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        return QString();
-    return path;
+    return writeFixture(dir.filePath(QStringLiteral("table%1.dat").arg(++fileCount)), contents);
 }
 
 void tst_TableReader::read_data()

@@ -1,10 +1,10 @@
 #include "view/viewgeometry.h"
 
 #include <QImage>
-#include <QPaintDevice>
-#include <QPaintEngine>
 #include <QPainter>
 #include <QtTest>
+
+#include "tests/linerecorder.h"
 
 #include <cmath>
 #include <limits>
@@ -12,57 +12,6 @@
 Q_DECLARE_METATYPE(ViewState)
 
 namespace {
-
-// Records the lines a painter hands to its engine, exactly as given.
-class LineRecorder : public QPaintEngine
-{
-public:
-    LineRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
-    bool begin(QPaintDevice *) override { return true; }
-    bool end() override { return true; }
-    void updateState(const QPaintEngineState &) override {}
-    void drawLines(const QLine *l, int count) override
-    {
-        for (int i = 0; i < count; ++i)
-            lines.append(l[i]);
-    }
-    void drawLines(const QLineF *, int count) override { floatLines += count; }
-    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
-    Type type() const override { return QPaintEngine::User; }
-
-    QList<QLine> lines;
-    int floatLines = 0;
-};
-
-class RecordingDevice : public QPaintDevice
-{
-public:
-    QPaintEngine *paintEngine() const override { return &engine; }
-    mutable LineRecorder engine;
-
-protected:
-    int metric(PaintDeviceMetric m) const override
-    {
-        switch (m) {
-        case PdmWidth:
-        case PdmHeight:
-            return 256;
-        case PdmDpiX:
-        case PdmDpiY:
-        case PdmPhysicalDpiX:
-        case PdmPhysicalDpiY:
-            return 96;
-        case PdmDepth:
-            return 32;
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return int(devicePixelRatioFScale());
-        default:
-            return 0;
-        }
-    }
-};
 
 const int limit = 1 << 30;
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
