@@ -5,28 +5,8 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include "tests/mouseevents.h"
 #include "widgets/dispa.h"
-
-namespace {
-
-bool sendMouse(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton,
-               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
-    QMouseEvent e(type, at, w->mapToGlobal(at), button, held, modifiers);
-    QCoreApplication::sendEvent(w, &e);
-    return e.isAccepted();
-}
-
-bool sendWheel(QWidget *w, QPoint at, int angleDeltaY)
-{
-    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, angleDeltaY), Qt::NoButton,
-                  Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(w, &e);
-    return e.isAccepted();
-}
-
-} // namespace
 
 class tst_DispA : public QObject
 {
