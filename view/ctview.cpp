@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QPainter>
 #include <QSlider>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cmath>
@@ -170,64 +171,57 @@ void CtView::paintPImg()
     // A size that cannot be allocated leaves a null image and a white display.
     projImage = (w > 0 && h > 0) ? QImage(w, h, QImage::Format_ARGB32) : QImage();
     if (!projImage.isNull()) {
-        QPainter p(&projImage);
-        p.fillRect(0, 0, w, h, QColor(255, 255, 255));
-        for (SlicesCtrl *panel : std::as_const(sCtrls)) {
-            // Held for the whole set: a load publishes only between renderings.
-            std::shared_lock lock(panel->sliceDatas.guard);
-            const int sw = panel->sliceDatas.width;
-            const int sh = panel->sliceDatas.height;
-            if (sw <= 0 || sh <= 0)
-                continue;
-            const int ss = int(panel->sliceDatas.slices.size());
-            const bool frame = panel->showFrame()->isChecked();
-#ifndef CTSLAB_LITE
-            if (frame)
-                paintADataFrame(p, ss, sw, sh, false, panel->vColor);
-            if (panel->showVolume()->isChecked())
-                paintADataSet(p, panel, sw, sh, projImage.width(), projImage.height());
-            if (frame)
-                paintADataFrame(p, ss, sw, sh, true, panel->vColor);
-#else
-            if (frame)
-                paintADataFrame(p, ss, sw, sh, false);
-            if (panel->showVolume()->isChecked())
-                paintADataSet(p, panel, sw, sh, projImage.width(), projImage.height());
-            if (frame)
-                paintADataFrame(p, ss, sw, sh, true);
-#endif
+        // Every set stays locked for the whole rendering: a load publishes only
+        // between renderings.
+        QVarLengthArray<std::shared_lock<std::shared_mutex>, 8> locks;
+        renderSets.resize(sCtrls.size());
+        for (qsizetype i = 0; i < sCtrls.size(); ++i) {
+            locks.append(std::shared_lock(sCtrls[i]->sliceDatas.guard));
+            takeSnapshot(sCtrls[i], renderSets[i]);
         }
+        renderScene(projImage, viewState(), renderSets);
     }
     ui->dispA_->update();
 }
 
-// Called with the set's lock held by paintPImg.
+// Called with the set's lock held. The set keeps the window it is drawn
+// with, refreshed only when its volume is drawn.
+void CtView::takeSnapshot(SlicesCtrl *panel, SetSnapshot &snapshot)
+{
+    SliceDatas &set = panel->sliceDatas;
+    snapshot.sw = set.width;
+    snapshot.sh = set.height;
+    snapshot.slices.clear();
+    for (const Slice *slice : std::as_const(set.slices))
+        snapshot.slices.append(slice);
+    snapshot.showFrame = panel->showFrame()->isChecked();
+    snapshot.showVolume = panel->showVolume()->isChecked();
+    snapshot.showSection = panel->showCSection()->isChecked();
+    snapshot.slider = panel->cSlider()->value();
+    snapshot.nz = panel->nz;
+    snapshot.vColor = panel->vColor;
+    snapshot.sColor = panel->sColor;
+    if (snapshot.showVolume && snapshot.sw > 0 && snapshot.sh > 0) {
+        const ColourWindow window = colourWindow(panel->minV(), panel->maxV(), panel->minThPC(),
+                                                 panel->maxThPC());
+        set.windowLow = window.low;
+        set.windowHigh = window.high;
+    }
+    snapshot.windowLow = set.windowLow;
+    snapshot.windowHigh = set.windowHigh;
+}
+
+// One set's volume on its own, as the rendering above draws it.
 void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int pw, int ph)
 {
     Q_UNUSED(p);
-    SliceDatas &set = sCtrl->sliceDatas;
-    const ColourWindow window =
-            colourWindow(sCtrl->minV(), sCtrl->maxV(), sCtrl->minThPC(), sCtrl->maxThPC());
-    set.windowLow = window.low;
-    set.windowHigh = window.high;
-    if (ph < 1 || pw != projImage.width() || ph != projImage.height())
-        return;
-
+    std::shared_lock lock(sCtrl->sliceDatas.guard);
     SetSnapshot snapshot;
-    snapshot.slices.reserve(set.slices.size());
-    for (const Slice *slice : std::as_const(set.slices))
-        snapshot.slices.append(slice);
+    takeSnapshot(sCtrl, snapshot);
     snapshot.sw = sw;
     snapshot.sh = sh;
-    snapshot.showFrame = sCtrl->showFrame()->isChecked();
-    snapshot.showVolume = true;
-    snapshot.showSection = sCtrl->showCSection()->isChecked();
-    snapshot.slider = sCtrl->cSlider()->value();
-    snapshot.nz = sCtrl->nz;
-    snapshot.vColor = sCtrl->vColor;
-    snapshot.sColor = sCtrl->sColor;
-    snapshot.windowLow = set.windowLow;
-    snapshot.windowHigh = set.windowHigh;
+    if (ph < 1 || pw != projImage.width() || ph != projImage.height())
+        return;
     renderVolume(projImage, viewState(), snapshot);
 }
 

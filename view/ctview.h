@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "view/projection.h"
 #include "view/vec3.h"
 #include "view/viewgeometry.h"
 
@@ -84,6 +85,10 @@ protected:
 
 private:
     bool mouseToUnit(double *u, double *v) const;
+    void takeSnapshot(SlicesCtrl *panel, SetSnapshot &snapshot);
+
+    // Kept between renderings so that a rendering allocates nothing but its image.
+    QList<SetSnapshot> renderSets;
 };
 
 #endif // VIEW_CTVIEW_H
