@@ -1,131 +1,388 @@
-// Times renderScene on large picture stacks and prints milliseconds per
-// frame and frames per second. An argument picks the rows whose label
-// contains it, for example "512x512x300 256x256 rotated".
+// Times the projection renderer on a CT-like head phantom with the views of
+// the peer benchmark: straight down the slice axis ("default") and turned 30
+// degrees about the screen's vertical axis and then 20 about its horizontal
+// one ("oblique"); each frame is rolled half a degree further about the
+// direction of view, so that no frame repeats the last. One pixel spans
+// max(width, height) / image size cells, so the stack fills the image.
+//
+//   bench_render [--size WxHxS] [--dir FOLDER] [--frames N] [--window] [WORD ...]
+//
+// Prints, per case, the median milliseconds per frame, frames per second,
+// nanoseconds per sample of the plain algorithm (rays times the slices each
+// meets inside the grid) and the allocations per frame. Words pick the
+// cases whose label holds all of them, for example "oblique 256 picture".
+// --window drives the real main window instead (offscreen): the phantom is
+// loaded through a panel and a rotation drag is timed, one mouse move per
+// frame, each until the display has painted.
 
+#include "bench/phantom.h"
 #include "panel/colourscale.h"
+#include "panel/slicesctrl.h"
 #include "slices/slice.h"
+#include "view/ctview.h"
 #include "view/projection.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <new>
+#include <numbers>
 #include <vector>
 
 namespace {
 
-// A grey stack with a few soft blobs and a faint ramp, like a scan.
-std::vector<std::unique_ptr<Slice>> makeStack(int sw, int sh, int ss)
+std::atomic<long long> allocations = 0;
+
+} // namespace
+
+void *operator new(std::size_t size)
 {
-    std::vector<std::unique_ptr<Slice>> stack;
-    for (int k = 0; k < ss; ++k) {
-        QImage image(sw, sh, QImage::Format_Grayscale8);
-        for (int y = 0; y < sh; ++y) {
-            uchar *line = image.scanLine(y);
-            for (int x = 0; x < sw; ++x) {
-                const double dx = (x - sw * 0.5) / sw;
-                const double dy = (y - sh * 0.5) / sh;
-                const double dz = (k - ss * 0.5) / ss;
-                const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
-                double v = 40 + 60 * (x + y) / double(sw + sh);
-                if (r < 0.35)
-                    v += 120 * (0.35 - r) / 0.35;
-                v += (x * 7 + y * 13 + k * 3) % 17;
-                line[x] = uchar(std::min(255.0, v));
-            }
-        }
-        auto slice = std::make_unique<Slice>();
-        slice->isImage = true;
-        slice->image = image;
-        slice->width = sw;
-        slice->height = sh;
-        slice->min = 0;
-        slice->max = 255;
-        stack.push_back(std::move(slice));
-    }
-    return stack;
+    ++allocations;
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
 }
 
-// Wall-clock milliseconds per frame; cpuMs gets the processor time of all
-// threads per frame, which other load on the machine disturbs less.
-double timeFrames(QImage &image, const ViewState &view, const QList<SetSnapshot> &sets,
-                  double &cpuMs)
+void operator delete(void *p) noexcept
 {
-    renderScene(image, view, sets); // warm-up
-    QElapsedTimer timer;
-    timer.start();
-    const std::clock_t cpuStart = std::clock();
-    int frames = 0;
-    do {
-        renderScene(image, view, sets);
-        ++frames;
-    } while (timer.elapsed() < 1500 || frames < 3);
-    cpuMs = double(std::clock() - cpuStart) * 1000.0 / CLOCKS_PER_SEC / frames;
-    return timer.nsecsElapsed() / 1e6 / frames;
+    std::free(p);
+}
+
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+struct Options
+{
+    int w = 256;
+    int h = 256;
+    int s = 256;
+    QString dir;
+    int frames = 20;
+    bool window = false;
+    QStringList words;
+};
+
+constexpr double degree = std::numbers::pi / 180.0;
+
+ViewState viewFrame(const QString &name, int frame, double zoom)
+{
+    ViewState v;
+    if (name == "oblique") {
+        rotateAxes(v, v.ny, 30 * degree);
+        rotateAxes(v, v.nx, 20 * degree);
+    }
+    rotateAxes(v, v.nz, frame * 0.5 * degree);
+    v.zoom = zoom;
+    return v;
+}
+
+// Samples the plain algorithm takes for one set: rays times the slices each
+// meets inside the grid.
+double plainSamples(const ViewState &v, int W, int H, int sw, int sh, int ss)
+{
+    double count = 0;
+    for (int j = 0; j < H; ++j) {
+        for (int i = 0; i < W; ++i) {
+            const Vec3 p0 = rayOrigin(v, W, H, i, j);
+            for (int k = 0; k < ss; ++k) {
+                const double t = ((k - ss * 0.5) - p0.z) / v.nz.z;
+                const double u = sw * 0.5 + (p0.x + t * v.nz.x);
+                const double w = sh * 0.5 + (p0.y + t * v.nz.y);
+                count += u > -1 && u < sw && w > -1 && w < sh;
+            }
+        }
+    }
+    return count;
+}
+
+// Processor time of all threads, which other work on the machine disturbs less.
+double cpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec * 1e-6;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+bool wanted(const QString &label, const QStringList &words)
+{
+    const QStringList parts = label.split(' ');
+    for (const QString &word : words) {
+        if (!parts.contains(word))
+            return false;
+    }
+    return true;
+}
+
+// Owns the slices of the stack in both kinds.
+struct Stack
+{
+    int sw = 0;
+    int sh = 0;
+    std::vector<std::unique_ptr<Slice>> pictures;
+    std::vector<std::unique_ptr<Slice>> texts;
+};
+
+std::unique_ptr<Slice> textCopy(const QImage &image)
+{
+    auto slice = std::make_unique<Slice>();
+    slice->width = image.width();
+    slice->height = image.height();
+    slice->rows.resize(image.height());
+    for (int y = 0; y < image.height(); ++y) {
+        slice->rows[y].resize(image.width());
+        for (int x = 0; x < image.width(); ++x)
+            slice->rows[y][x] = image.constScanLine(y)[x];
+    }
+    return slice;
+}
+
+bool makeStack(const Options &o, Stack &stack)
+{
+    QStringList names;
+    if (!o.dir.isEmpty()) {
+        const QDir dir(o.dir);
+        for (const QString &name : dir.entryList({"*.png"}, QDir::Files, QDir::Name))
+            names.append(dir.filePath(name));
+    }
+    const int count = names.isEmpty() ? o.s : int(names.size());
+    for (int k = 0; k < count; ++k) {
+        auto slice = std::make_unique<Slice>();
+        if (names.isEmpty()) {
+            slice->isImage = true;
+            slice->image = phantom::slice(o.w, o.h, o.s, k);
+            slice->width = o.w;
+            slice->height = o.h;
+        } else if (!slice->load(names[k])) {
+            std::fprintf(stderr, "cannot read %s\n", qPrintable(names[k]));
+            return false;
+        }
+        const QImage grey = slice->image.convertToFormat(QImage::Format_Grayscale8);
+        stack.texts.push_back(textCopy(grey));
+        stack.pictures.push_back(std::move(slice));
+    }
+    stack.sw = stack.pictures.front()->width;
+    stack.sh = stack.pictures.front()->height;
+    // The summaries are made once, as at loading; not part of a frame.
+    for (auto &slice : stack.pictures)
+        slice->tiles();
+    for (auto &slice : stack.texts)
+        slice->tiles();
+    return true;
+}
+
+SetSnapshot setOf(const Stack &stack, bool text, int n)
+{
+    static const QColor volume[] = {{0, 127, 127}, {127, 0, 127}, {127, 127, 0}};
+    static const QColor section[] = {{127, 0, 0}, {0, 127, 0}, {0, 0, 127}};
+    SetSnapshot set;
+    for (const auto &slice : text ? stack.texts : stack.pictures)
+        set.slices.append(slice.get());
+    set.sw = stack.sw;
+    set.sh = stack.sh;
+    set.vColor = volume[n % 3];
+    set.sColor = section[n % 3];
+    const ColourWindow window = colourWindow(0, 255, 0, 100);
+    set.windowLow = window.low;
+    set.windowHigh = window.high;
+    return set;
+}
+
+int renderCases(const Options &o)
+{
+    Stack stack;
+    if (!makeStack(o, stack))
+        return 1;
+    const int ss = int(stack.pictures.size());
+    std::printf("stack %dx%dx%d, render threads %d, %d frames per case\n", stack.sw, stack.sh, ss,
+                QThread::idealThreadCount(), o.frames);
+    std::printf("%-9s %-7s %-9s %-8s %-5s %9s %8s %9s %9s %9s %7s\n", "image", "kind", "view",
+                "section", "sets", "ms", "fps", "cpu ms", "ns/sample", "Msamples", "allocs");
+    for (int pixels : {256, 1024}) {
+        QImage image(pixels, pixels, QImage::Format_ARGB32);
+        const double zoom = double(std::max(stack.sw, stack.sh)) / pixels;
+        for (const char *view : {"default", "oblique"}) {
+            const double samples =
+                    plainSamples(viewFrame(view, 0, zoom), pixels, pixels, stack.sw, stack.sh, ss);
+            for (const char *kind : {"picture", "text"}) {
+                for (int sets : {1, 3}) {
+                    for (bool section : {false, true}) {
+                        const QString label = QString("%1 %2 %3 %4 sets%5")
+                                                      .arg(pixels)
+                                                      .arg(kind, view,
+                                                           section ? "shown" : "hidden")
+                                                      .arg(sets);
+                        if (!wanted(label, o.words))
+                            continue;
+                        QList<SetSnapshot> list;
+                        for (int n = 0; n < sets; ++n) {
+                            list.append(setOf(stack, QString(kind) == "text", n));
+                            list.back().showSection = section;
+                            list.back().nz = viewFrame(view, 0, zoom).nz;
+                        }
+                        renderScene(image, viewFrame(view, 0, zoom), list); // warm-up
+                        std::vector<double> ms;
+                        const long long before = allocations;
+                        const double cpuBefore = cpuMs();
+                        for (int frame = 1; frame <= o.frames; ++frame) {
+                            const ViewState v = viewFrame(view, frame, zoom);
+                            QElapsedTimer timer;
+                            timer.start();
+                            renderScene(image, v, list);
+                            ms.push_back(timer.nsecsElapsed() / 1e6);
+                        }
+                        const double perFrame = double(allocations - before) / o.frames;
+                        const double cpu = (cpuMs() - cpuBefore) / o.frames;
+                        const double m = median(ms);
+                        std::printf("%-9s %-7s %-9s %-8s %-5d %9.2f %8.1f %9.2f %9.3f %9.1f %7.1f\n",
+                                    qPrintable(QString("%1x%1").arg(pixels)), kind, view,
+                                    section ? "shown" : "hidden", sets, m, 1000.0 / m, cpu,
+                                    m * 1e6 / (samples * sets), samples / 1e6, perFrame);
+                        std::fflush(stdout);
+                    }
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+// Counts the display's paints, so that a timed move ends with its paint.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void sendMouse(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButtons held)
+{
+    QMouseEvent e(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton
+                                                                          : Qt::LeftButton,
+                  held, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+int dragWindow(const Options &o)
+{
+    QTemporaryDir folder;
+    QStringList names;
+    if (!o.dir.isEmpty()) {
+        const QDir dir(o.dir);
+        for (const QString &name : dir.entryList({"*.png"}, QDir::Files, QDir::Name))
+            names.append(dir.filePath(name));
+    } else {
+        for (int k = 0; k < o.s; ++k) {
+            names.append(folder.filePath(QString("slice_%1.png").arg(k, 4, 10, QChar('0'))));
+            phantom::slice(o.w, o.h, o.s, k).save(names.back());
+        }
+    }
+
+    CtView view;
+    view.resize(900, 1000);
+    view.show();
+    QWidget *display = view.findChild<QWidget *>("dispA_");
+    SlicesCtrl *panel = view.sCtrls.front();
+    QElapsedTimer loading;
+    loading.start();
+    emit panel->fileDialog->filesSelected(names);
+    while (!panel->sliceDatas.loaded || panel->minV() == panel->maxV())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QCoreApplication::processEvents();
+    std::printf("loaded %lld slices in %.0f ms; display %dx%d, image %sx%s\n",
+                qlonglong(names.size()), loading.elapsed() * 1.0, display->width(),
+                display->height(), qPrintable(view.findChild<QLineEdit *>("imgPixWidth_")->text()),
+                qPrintable(view.findChild<QLineEdit *>("imgPixHeight_")->text()));
+
+    PaintCounter counter;
+    display->installEventFilter(&counter);
+    const QPoint centre(display->width() / 2, display->height() / 2);
+    sendMouse(display, QEvent::MouseButtonPress, centre, Qt::LeftButton);
+    std::vector<double> ms;
+    int missed = 0;
+    for (int frame = 1; frame <= o.frames + 1; ++frame) {
+        const int paints = counter.paints;
+        QElapsedTimer timer;
+        timer.start();
+        sendMouse(display, QEvent::MouseMove, centre + QPoint(2 * frame, frame), Qt::LeftButton);
+        while (counter.paints == paints && timer.elapsed() < 2000)
+            QCoreApplication::processEvents();
+        missed += counter.paints == paints;
+        if (frame > 1) // the first move warms up
+            ms.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    sendMouse(display, QEvent::MouseButtonRelease, centre, Qt::NoButton);
+    const double m = median(ms);
+    std::printf("rotation drag: median %.2f ms per mouse move until painted (%.1f per second), "
+                "%d moves, %d without a paint\n",
+                m, 1000.0 / m, int(ms.size()), missed);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    const QString filter = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    std::printf("render threads: %d\n", QThread::idealThreadCount());
-    std::printf("%-14s %-10s %-8s %-8s %10s %8s %14s\n", "set", "image", "view", "section",
-                "ms/frame", "fps", "cpu ms/frame");
-
-    const int sizes[][3] = {{256, 256, 100}, {512, 512, 300}};
-    for (const auto &size : sizes) {
-        const auto stack = makeStack(size[0], size[1], size[2]);
-        SetSnapshot set;
-        for (const auto &slice : stack)
-            set.slices.append(slice.get());
-        set.sw = size[0];
-        set.sh = size[1];
-        set.vColor = QColor(0, 127, 127);
-        set.sColor = QColor(127, 0, 0);
-        const ColourWindow window = colourWindow(0, 255, 10, 100);
-        set.windowLow = window.low;
-        set.windowHigh = window.high;
-
-        for (int pixels : {256, 1024}) {
-            QImage image(pixels, pixels, QImage::Format_ARGB32);
-            for (bool rotated : {false, true}) {
-                ViewState view;
-                if (rotated) {
-                    rotateAxes(view, {0.0, 1.0, 0.0}, 0.5);
-                    rotateAxes(view, {1.0, 0.0, 0.0}, 0.3);
-                }
-                // Show the whole stack on the image, as a user would.
-                view.zoom = double(std::max(size[0], size[1])) * 1.2 / pixels;
-                for (bool section : {false, true}) {
-                    const QString label = QString("%1x%2x%3 %4x%4 %5 %6")
-                                                  .arg(size[0])
-                                                  .arg(size[1])
-                                                  .arg(size[2])
-                                                  .arg(pixels)
-                                                  .arg(rotated ? "rotated" : "initial",
-                                                       section ? "on" : "off");
-                    if (!label.contains(filter))
-                        continue;
-                    set.showSection = section;
-                    set.slider = 0;
-                    set.nz = view.nz;
-                    double cpuMs = 0;
-                    const double ms = timeFrames(image, view, {set}, cpuMs);
-                    const QStringList parts = label.split(' ');
-                    std::printf("%-14s %-10s %-8s %-8s %10.1f %8.2f %14.1f\n",
-                                qPrintable(parts[0]), qPrintable(parts[1]), qPrintable(parts[2]),
-                                qPrintable(parts[3]), ms, 1000.0 / ms, cpuMs);
-                    std::fflush(stdout);
-                }
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == "--size" && i + 1 < argc) {
+            const QStringList parts = QString::fromLocal8Bit(argv[++i]).split('x');
+            if (parts.size() == 3) {
+                o.w = parts[0].toInt();
+                o.h = parts[1].toInt();
+                o.s = parts[2].toInt();
             }
+        } else if (arg == "--dir" && i + 1 < argc) {
+            o.dir = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == "--frames" && i + 1 < argc) {
+            o.frames = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
+        } else if (arg == "--window") {
+            o.window = true;
+        } else {
+            o.words.append(arg);
         }
     }
-    return 0;
+    if (o.w < 1 || o.h < 1 || o.s < 1) {
+        std::fprintf(stderr, "bad --size\n");
+        return 2;
+    }
+    if (o.window) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return dragWindow(o);
+    }
+    QCoreApplication app(argc, argv);
+    return renderCases(o);
 }

@@ -1,5 +1,7 @@
 #include "slices/slice.h"
 
+#include "slices/slicetiles.h"
+
 #include <QFile>
 #include <QImageReader>
 #include <QLocale>
@@ -8,6 +10,22 @@
 #include <cfloat>
 #include <cmath>
 #include <new>
+
+Slice::Slice() = default;
+Slice::~Slice() = default;
+
+const SliceTiles &Slice::tiles() const
+{
+    std::call_once(tilesMade, [this] {
+        try {
+            tileSummary = std::make_unique<SliceTiles>(SliceTiles::of(*this));
+        } catch (const std::bad_alloc &) {
+        }
+    });
+    // Without memory for a summary the renderer takes the slow road.
+    static const SliceTiles none;
+    return tileSummary ? *tileSummary : none;
+}
 
 bool Slice::load(const QString &fileName)
 {

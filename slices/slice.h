@@ -6,9 +6,12 @@
 #include <QString>
 
 #include <array>
+#include <memory>
+#include <mutex>
 
 class QFile;
 class QTextStream;
+struct SliceTiles;
 
 // One two-dimensional slice read from one file: either a picture, kept as
 // read, or a grid of values from one of the two text formats.
@@ -40,10 +43,21 @@ public:
     // values as valueAt, counted in one pass over the scan lines.
     std::array<qint64, 256> pictureTally() const;
 
+    // The slice's values by tiles, for the renderer; made on first use and
+    // kept. A slice is not changed once it has been drawn.
+    const SliceTiles &tiles() const;
+
+    Slice();
+    ~Slice();
+    Q_DISABLE_COPY_MOVE(Slice)
+
 private:
     bool beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag);
     bool makeGrid(int columns, int rowCount);
     static double textValue(const QString &field);
+
+    mutable std::once_flag tilesMade;
+    mutable std::unique_ptr<SliceTiles> tileSummary;
 };
 
 inline double Slice::valueAt(int x, int y) const

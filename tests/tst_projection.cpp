@@ -288,6 +288,159 @@ public:
         return s;
     }
 
+    // Scenes wide enough for several tiles, with structure that lets whole
+    // tiles be passed over, and the views whose arithmetic is exact.
+    ViewState tiledView()
+    {
+        ViewState v;
+        switch (between(0, 10)) {
+        case 0: // straight down the slices
+            break;
+        case 1: // a quarter turn in the picture plane, written exactly
+            v.nx = {0, -1, 0};
+            v.ny = {1, 0, 0};
+            break;
+        case 2: // turned about X only: the rays keep their column
+            rotateAxes(v, {1, 0, 0}, uniform(-1.4, 1.4));
+            break;
+        case 3: // turned about Y only: the rays keep their row
+            rotateAxes(v, {0, 1, 0}, uniform(-1.4, 1.4));
+            break;
+        case 4: // grazing the slices
+            rotateAxes(v, unit(), uniform(-0.3, 0.3));
+            rotateAxes(v, {1, 0, 0}, (chance(50) ? 1 : -1) * (M_PI / 2 - uniform(1e-6, 0.05)));
+            break;
+        case 5: // against the slice order
+            v.ny = {0, -1, 0};
+            v.nz = {0, 0, -1};
+            break;
+        case 6: { // axes of few digits, not unit vectors: samples fall on cell edges
+            static const double parts[] = {0, 0.5, -0.5, 0.25, -0.25, 0.1, -0.2, 0.3};
+            v.nx = {1, 0, parts[between(0, 7)]};
+            v.ny = {0, 1, parts[between(0, 7)]};
+            v.nz = {parts[between(0, 7)], parts[between(0, 7)], chance(80) ? 1 : 0.5};
+            static const double zooms[] = {0.1, 0.2, 0.3, 0.5, 1, 2};
+            v.zoom = zooms[between(0, 5)];
+            v.centre = {between(-20, 20) * 0.1, between(-20, 20) * 0.1, between(-20, 20) * 0.1};
+            return v;
+        }
+        default:
+            for (int t = between(1, 3); t > 0; --t)
+                rotateAxes(v, unit(), uniform(-M_PI, M_PI));
+            break;
+        }
+        static const double zooms[] = {1, 0.25, 0.5, 2, 3.7, -1, -0.5, 0.125, 1e6, 1e-6};
+        v.zoom = chance(70) ? zooms[between(0, 9)] : uniform(0.05, 4);
+        if (chance(50))
+            v.centre = {between(-16, 16) * 0.5, between(-16, 16) * 0.5, between(-16, 16) * 0.5};
+        else if (chance(50))
+            v.centre = {uniform(-20, 20), uniform(-20, 20), uniform(-20, 20)};
+        return v;
+    }
+
+    // Low values with a few bright blobs, so that most tiles hold little.
+    double blobs(int x, int y, int k, double top)
+    {
+        const double a = std::sin(x * 0.31 + k * 0.7) * std::cos(y * 0.23 - k * 0.4);
+        return a > 0.8 ? top * uniform(0.5, 1) : top * uniform(0, 0.1);
+    }
+
+    const Slice *tiledSlice(Slices &slices, int sw, int sh, int k, int kind)
+    {
+        if (kind == 0) {
+            static const QImage::Format formats[] = {
+                QImage::Format_Grayscale8, QImage::Format_RGB32, QImage::Format_ARGB32,
+                QImage::Format_RGB888, QImage::Format_Grayscale16};
+            QImage image(sw, sh, formats[between(0, 4)]);
+            for (int y = 0; y < sh; ++y) {
+                for (int x = 0; x < sw; ++x) {
+                    const int b = int(blobs(x, y, k, 255));
+                    image.setPixel(x, y, image.format() == QImage::Format_Grayscale8
+                                                 ? uint(b)
+                                                 : qRgb(between(0, 255), between(0, 255), b));
+                }
+            }
+            return slices.picture(image);
+        }
+        QList<QList<double>> rows(sh, QList<double>(sw));
+        for (int y = 0; y < sh; ++y) {
+            for (int x = 0; x < sw; ++x) {
+                double v = blobs(x, y, k, 300) - 50;
+                if (kind == 2 && chance(2))
+                    v = chance(50) ? notANumber : (chance(50) ? 1e300 : -infinity);
+                rows[y][x] = kind == 3 ? std::round(v / 30) : v;
+            }
+        }
+        return slices.text(rows);
+    }
+
+    SetSnapshot tiledSet(Slices &slices, const ViewState &view)
+    {
+        SetSnapshot s;
+        s.sw = chance(10) ? 1 : between(1, 72);
+        s.sh = chance(10) ? 1 : between(1, 72);
+        const int ss = chance(10) ? 1 : between(1, 40);
+        // 0: pictures, 1: real values, 2: with values not finite, 3: whole
+        // numbers, 4: pictures and text mixed.
+        const int kind = between(0, 4);
+        for (int k = 0; k < ss; ++k)
+            s.slices.append(tiledSlice(slices, s.sw, s.sh, k,
+                                       kind == 4 ? (chance(50) ? 0 : 1) : kind));
+        const bool text = kind != 0;
+        const double lowest = text ? -50 : 0;
+        const double highest = text ? 250 : 255;
+        switch (between(0, 6)) {
+        case 0: // zero width on a value that occurs
+            s.windowLow = s.windowHigh = kind == 3 ? 0 : 25;
+            break;
+        case 1: // ends swapped
+            s.windowLow = highest;
+            s.windowHigh = lowest;
+            break;
+        case 2:
+            s.windowLow = -1e308;
+            s.windowHigh = 1e308;
+            break;
+        case 3: // a value that occurs right at the top of the window
+            s.windowLow = 0;
+            s.windowHigh = between(1, 8) * (kind == 3 ? 1 : 30) * 256 / 255.0;
+            break;
+        default: {
+            const ColourWindow w = colourWindow(lowest, highest, uniform(-10, 60), uniform(40, 110));
+            s.windowLow = w.low;
+            s.windowHigh = w.high;
+        }
+        }
+        s.showFrame = chance(30);
+        s.showVolume = chance(95);
+        s.showSection = chance(50);
+        static const int sliders[] = {-100, 100, 0, 50, -1};
+        s.slider = chance(40) ? sliders[between(0, 4)] : between(-100, 100);
+        switch (between(0, 5)) {
+        case 5:
+            s.nz = {0.5, 0, 1};
+            break;
+        case 0:
+            s.nz = view.nz;
+            break;
+        case 1:
+            s.nz = unit();
+            break;
+        case 2:
+            s.nz = Vec3{};
+            break;
+        case 3:
+            s.nz = Vec3{0, 0, 1};
+            break;
+        default:
+            s.nz = Vec3{1, 0, 0};
+            break;
+        }
+        s.vColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        s.sColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        return s;
+    }
+
     QRandomGenerator g;
 };
 
@@ -316,6 +469,9 @@ private slots:
     void extremeViews();
     void randomScenes_data();
     void randomScenes();
+    void tiledScenes_data();
+    void tiledScenes();
+    void windowTop();
 };
 
 void tst_Projection::intensityWindow_data()
@@ -706,6 +862,81 @@ void tst_Projection::randomScenes()
         }
         diff = difference(volume, expectedVolume);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("volume %1: %2").arg(scene).arg(diff)));
+    }
+}
+
+void tst_Projection::tiledScenes_data()
+{
+    QTest::addColumn<quint32>("seed");
+    // CTSLAB_SCENES sets how many scenes to try, 20 to a row.
+    const int scenes = qEnvironmentVariableIntValue("CTSLAB_SCENES");
+    const int rows = std::max(1, (scenes > 0 ? scenes : 200) / 20);
+    for (int seed = 1; seed <= rows; ++seed)
+        QTest::addRow("seed %d", seed) << quint32(1000 + seed);
+}
+
+// Larger scenes than above, where whole tiles can be passed over, with views
+// whose arithmetic is exact, grazing ones, huge and negative zooms and
+// values that are not finite, against the plain algorithm.
+void tst_Projection::tiledScenes()
+{
+    QFETCH(quint32, seed);
+    SceneMaker maker(seed);
+    for (int scene = 0; scene < 20; ++scene) {
+        Slices slices;
+        const ViewState view = maker.tiledView();
+        QList<SetSnapshot> sets;
+        for (int count = maker.chance(70) ? 1 : maker.between(2, 3); count > 0; --count)
+            sets.append(maker.tiledSet(slices, view));
+        const int W = maker.between(1, 90);
+        const int H = maker.between(1, 90);
+        QImage image(W, H, QImage::Format_ARGB32);
+        QImage expected(W, H, QImage::Format_ARGB32);
+        renderScene(image, view, sets);
+        referenceScene(expected, view, sets);
+        const QString diff = difference(image, expected);
+        QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
+    }
+}
+
+// Windows whose top falls on a value that occurs, where rounding decides
+// whether that value still shows: in order and swapped, over pictures, and
+// over text holding the last value that shows and the first that does not.
+void tst_Projection::windowTop()
+{
+    Slices slices;
+    for (int v = 1; v <= 255; ++v) {
+        for (bool swapped : {false, true}) {
+            const double top = v * 256 / 255.0;
+            const double low = swapped ? top : 0;
+            const double high = swapped ? 0 : top;
+            SetSnapshot text = snapshot(1, 1, low, high);
+            const auto shows = [&](double x) { return (x - low) / (high - low) * 256 <= 255; };
+            // Walked one double at a time from where exact arithmetic puts it.
+            const double away = swapped ? -1e9 : 1e9;
+            double last = swapped ? top - v : v;
+            while (!shows(last))
+                last = std::nextafter(last, -away);
+            while (shows(std::nextafter(last, away)))
+                last = std::nextafter(last, away);
+            text.slices = {slices.text({{last}}), slices.text({{std::nextafter(last, away)}})};
+
+            QImage grey(1, 1, QImage::Format_Grayscale8);
+            grey.bits()[0] = uchar(v);
+            QImage half = grey;
+            half.bits()[0] = uchar(v / 2);
+            SetSnapshot pictures = snapshot(1, 1, low, high);
+            pictures.slices = {slices.picture(half), slices.picture(grey)};
+            for (const SetSnapshot &set : {text, pictures}) {
+                QImage image = filled(1, 1, untouched);
+                QImage expected = image;
+                renderVolume(image, ViewState(), set);
+                QPainter p(&expected);
+                referenceVolume(p, 1, 1, ViewState(), set);
+                p.end();
+                QVERIFY2(image == expected, qPrintable(QString("value %1").arg(v)));
+            }
+        }
     }
 }
 

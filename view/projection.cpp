@@ -2,16 +2,15 @@
 
 #include "panel/colourscale.h"
 #include "slices/slice.h"
+#include "view/fastvolume.h"
 #include "view/framedrawing.h"
+#include "view/renderpool.h"
 
 #include <QImage>
 #include <QPainter>
-#include <QThread>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 #ifdef __SSE2__
@@ -374,6 +373,8 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
     // no ray has a sample, and every pixel stays as it is.
     if (ss < 1 || set.sw <= 0 || set.sh <= 0 || view.nz.z == 0 || std::isnan(view.nz.z))
         return;
+    if (renderVolumeTiled(image, view, set))
+        return;
 
     SetFrame f;
     f.view = view;
@@ -411,29 +412,17 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
     f.bytesPerLine = image.bytesPerLine();
 
     const int H = image.height();
-    const int threads = QThread::idealThreadCount();
     const qint64 work = qint64(f.W) * H * qint64(f.slices.size());
-    if (threads < 2 || H < 2 || work < parallelWork) {
+    if (H < 2 || work < parallelWork) {
         renderRows(f, 0, H);
         return;
     }
-    // Several bands per thread even out rows that meet more of the set. The
-    // threads are joined before the image is touched again; they are our own
-    // rather than a pool's so that the hand-over is one every race checker
-    // understands.
-    const int bandCount = std::min(H, threads * 8);
-    std::atomic<int> nextBand = 0;
-    const auto renderBands = [&] {
-        for (int i = nextBand++; i < bandCount; i = nextBand++)
-            renderRows(f, int(qint64(H) * i / bandCount), int(qint64(H) * (i + 1) / bandCount));
+    // Several bands per thread even out rows that meet more of the set.
+    const int bandCount = std::min(H, (RenderPool::shared().workerCount() + 1) * 8);
+    auto band = [&](int i) {
+        renderRows(f, int(qint64(H) * i / bandCount), int(qint64(H) * (i + 1) / bandCount));
     };
-    std::vector<std::thread> helpers;
-    helpers.reserve(threads - 1);
-    for (int t = 1; t < threads; ++t)
-        helpers.emplace_back(renderBands);
-    renderBands();
-    for (std::thread &helper : helpers)
-        helper.join();
+    RenderPool::shared().run(bandCount, band);
 }
 
 void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> &sets)

@@ -1,0 +1,143 @@
+#include "slices/slicetiles.h"
+
+#include "slices/slice.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+namespace {
+
+// Each tile folded with its right, lower and lower right neighbours.
+template<typename T>
+void block(const std::vector<T> &low, const std::vector<T> &high, std::vector<T> &blockLow,
+           std::vector<T> &blockHigh, int columns, int rows)
+{
+    blockLow = low;
+    blockHigh = high;
+    for (int ty = 0; ty < rows; ++ty) {
+        for (int tx = 0; tx < columns; ++tx) {
+            const qsizetype i = qsizetype(ty) * columns + tx;
+            for (int dy = 0; dy < 2 && ty + dy < rows; ++dy) {
+                for (int dx = 0; dx < 2 && tx + dx < columns; ++dx) {
+                    const qsizetype j = i + qsizetype(dy) * columns + dx;
+                    // Written so that a value that is not a number is left out.
+                    if (low[j] < blockLow[i])
+                        blockLow[i] = low[j];
+                    if (high[j] > blockHigh[i])
+                        blockHigh[i] = high[j];
+                }
+            }
+        }
+    }
+}
+
+void summarisePicture(const Slice &slice, SliceTiles &t, int w, int h)
+{
+    const QImage &image = slice.image;
+    switch (image.format()) {
+    case QImage::Format_Grayscale8:
+        t.plane = image.constBits();
+        t.lineStride = image.bytesPerLine();
+        t.cellStride = 1;
+        t.readable = image.sizeInBytes() - 3;
+        break;
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        // Blue is the lowest byte of a 32-bit colour.
+        t.plane = image.constBits() + (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 0 : 3);
+        t.lineStride = image.bytesPerLine();
+        t.cellStride = 4;
+        t.readable = image.sizeInBytes() - 3 - (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 0 : 3);
+        break;
+    default:
+        // Three more bytes, so that every cell can be read as four bytes.
+        t.ownPlane.resize(size_t(w) * size_t(h) + 3);
+        t.readable = qsizetype(w) * h;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                t.ownPlane[size_t(y) * w + x] = uchar(slice.valueAt(x, y));
+        }
+        t.plane = t.ownPlane.data();
+        t.lineStride = w;
+        t.cellStride = 1;
+        break;
+    }
+    const size_t count = size_t(t.columns) * size_t(t.rows);
+    t.low8.assign(count, 255);
+    t.high8.assign(count, 0);
+    for (int y = 0; y < h; ++y) {
+        const uchar *line = t.plane + y * t.lineStride;
+        uchar *low = t.low8.data() + size_t(y >> SliceTiles::shift) * t.columns;
+        uchar *high = t.high8.data() + size_t(y >> SliceTiles::shift) * t.columns;
+        for (int x = 0; x < w; ++x) {
+            const uchar v = line[x * t.cellStride];
+            const int tx = x >> SliceTiles::shift;
+            low[tx] = std::min(low[tx], v);
+            high[tx] = std::max(high[tx], v);
+        }
+    }
+    block(t.low8, t.high8, t.blockLow8, t.blockHigh8, t.columns, t.rows);
+}
+
+void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
+{
+    t.lines.resize(size_t(h));
+    for (int y = 0; y < h; ++y)
+        t.lines[y] = slice.rows.at(y).constData();
+    const size_t count = size_t(t.columns) * size_t(t.rows);
+    t.low.assign(count, std::numeric_limits<double>::infinity());
+    t.high.assign(count, -std::numeric_limits<double>::infinity());
+    for (int y = 0; y < h; ++y) {
+        const double *line = t.lines[y];
+        double *low = t.low.data() + size_t(y >> SliceTiles::shift) * t.columns;
+        double *high = t.high.data() + size_t(y >> SliceTiles::shift) * t.columns;
+        for (int x = 0; x < w; ++x) {
+            const double v = line[x];
+            const int tx = x >> SliceTiles::shift;
+            // Comparisons with a value that is not a number are false: it is left out.
+            if (v < low[tx])
+                low[tx] = v;
+            if (v > high[tx])
+                high[tx] = v;
+        }
+    }
+    block(t.low, t.high, t.blockLow, t.blockHigh, t.columns, t.rows);
+}
+
+} // namespace
+
+SliceTiles SliceTiles::of(const Slice &slice)
+{
+    SliceTiles t;
+    int w = 0;
+    int h = 0;
+    if (slice.isImage) {
+        w = slice.image.width();
+        h = slice.image.height();
+    } else {
+        h = int(slice.rows.size());
+        w = h > 0 ? std::numeric_limits<int>::max() : 0;
+        for (const QList<double> &row : slice.rows)
+            w = std::min(w, int(row.size()));
+    }
+    if (w <= 0 || h <= 0)
+        return t;
+    t.width = w;
+    t.height = h;
+    t.columns = (w + size - 1) >> shift;
+    t.rows = (h + size - 1) >> shift;
+    try {
+        if (slice.isImage)
+            summarisePicture(slice, t, w, h);
+        else
+            summariseText(slice, t, w, h);
+    } catch (const std::bad_alloc &) {
+        return SliceTiles();
+    }
+    t.usable = true;
+    return t;
+}

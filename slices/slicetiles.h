@@ -1,0 +1,47 @@
+#ifndef SLICES_SLICETILES_H
+#define SLICES_SLICETILES_H
+
+#include <QtGlobal>
+
+#include <vector>
+
+class Slice;
+
+// A slice's values summed up by square tiles, so that a renderer can pass
+// over cells that cannot change its picture: the smallest and the largest
+// value of each tile, and of each block of 2 x 2 tiles starting at a tile, so
+// that one look covers any region no wider than a tile. Values that are not
+// a number are left out; a tile of nothing but such values has a smallest
+// value above its largest.
+struct SliceTiles
+{
+    static constexpr int shift = 3;
+    static constexpr int size = 1 << shift;
+
+    // False when the summary could not be made (no memory); nothing else is
+    // then set.
+    bool usable = false;
+    int width = 0;   // cells summarised across (the shortest row of a text slice)
+    int height = 0;  // cells summarised down
+    int columns = 0; // tiles across
+    int rows = 0;    // tiles down
+
+    // Pictures: the value of cell (x, y) is plane[y * lineStride + x * cellStride];
+    // the four bytes from plane + i can be read for every i < readable.
+    const uchar *plane = nullptr;
+    qsizetype lineStride = 0;
+    int cellStride = 1;
+    qsizetype readable = 0;
+    std::vector<uchar> ownPlane; // for picture formats without a byte per value
+    std::vector<uchar> low8, high8;           // per tile
+    std::vector<uchar> blockLow8, blockHigh8; // per block of 2 x 2 tiles
+
+    // Text: the cells of row y start at lines[y].
+    std::vector<const double *> lines;
+    std::vector<double> low, high;
+    std::vector<double> blockLow, blockHigh;
+
+    static SliceTiles of(const Slice &slice);
+};
+
+#endif // SLICES_SLICETILES_H

@@ -1,0 +1,866 @@
+#include "view/fastvolume.h"
+
+#include "panel/colourscale.h"
+#include "slices/slice.h"
+#include "slices/slicetiles.h"
+#include "view/projection.h"
+#include "view/renderpool.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define CTSLAB_X86_KERNELS
+#include <immintrin.h>
+#endif
+
+// The tiled road gives the picture of the plain per-pixel, per-slice
+// algorithm to the bit, with two liberties, each proven harmless:
+//
+// 1. Where a sample lies. Along a ray the sample's column, row and depth
+//    along the section normal are affine in the pixel offsets and the plane
+//    of the slice, so they are taken from an affine model instead of the
+//    plain algorithm's division. The model differs from the plain
+//    arithmetic by rounding alone; both stay within a bound that follows
+//    from the size of the terms (a few dozen units in the last place of the
+//    largest; the bound used is several thousand). A decision (the cell a
+//    position truncates to, the edges of the grid, the section plane and its
+//    layer) is taken from the model only when no decision point lies within
+//    the bound; otherwise that one sample is worked out by the plain
+//    arithmetic. A coordinate that the view keeps constant along the rays
+//    (the direction of view has no part along it) is computed exactly, once
+//    per ray.
+//
+// 2. Which samples are looked at. Rays go in square packets. For each slice
+//    a packet meets, a look at the slice's tile summary (smallest and
+//    largest value per tile) bounds the intensity any of its samples can
+//    have; when no ray of the packet can be raised by that bound the slice is
+//    passed over for the packet. Only the maximum decides a pixel, so this
+//    changes nothing. The section layer takes the last value rather than the
+//    largest, so slices that may hold layer samples are always sampled, in
+//    slice order; slices cut away whole are passed over.
+//
+// Intensities are compared without dividing. The intensity never falls as
+// the value grows (never rises, for a window whose ends are swapped), so of
+// the values whose intensity is in 0..255 the greatest (the least) has the
+// greatest intensity: each ray keeps that value, and the intensity is worked
+// out once, at the end.
+
+namespace {
+
+constexpr int packetSide = 8;
+constexpr int packetRays = packetSide * packetSide;
+
+// The model's error bound over the sum of the magnitudes of the terms.
+constexpr double boundPerMagnitude = 0x1p-40;
+// Beyond this magnitude the bound would come close to a cell.
+constexpr double largestMagnitude = 0x1p30;
+// Where the rays of a packet's places beyond the image's edge lie: outside
+// every slice, behind every section.
+constexpr double nowhere = 0x1p40;
+
+// Wider than this many tiles a look costs more than sampling.
+constexpr int widestLook = 6;
+
+// An affine model of one coordinate of a sample over the pixel offsets a, b
+// and the plane z of the slice.
+struct Affine
+{
+    double base = 0.0;
+    double perA = 0.0;
+    double perB = 0.0;
+    double perZ = 0.0;
+    double error = 0.0; // bound of |model - plain arithmetic| over the image
+};
+
+struct TiledSlice
+{
+    double z = 0.0; // the plane of the slice, k - ss * 0.5
+    const SliceTiles *tiles = nullptr;
+    bool text = false;
+    bool gatherable = false; // its offsets fit 32 bits
+};
+
+struct TiledFrame
+{
+    ViewState view;
+    Vec3 n;
+    int W = 0;
+    int sw = 0;
+    int sh = 0;
+    double halfW = 0.0;
+    double halfH = 0.0;
+    double swD = 0.0;
+    double shD = 0.0;
+    double halfSw = 0.0;
+    double halfSh = 0.0;
+    Affine u;
+    Affine w;
+    Affine d;
+    bool exactU = false; // the column stays the same along each ray
+    bool exactW = false;
+    bool section = false;
+    double sectionPos = 0.0; // C: samples at or beyond it are cut away
+    double layerLow = 0.0;   // C - 1
+
+    // Pictures: a value v is turned to v ^ flip, so that the intensity never
+    // falls as the turned value grows; turned values codeLow..codeHigh have
+    // an intensity above 0 and are kept as the code turned - codeLow + 1.
+    int flip = 0;
+    int codeLow = 1;
+    int codeHigh = 0;
+    bool picturesShow = false;
+    double pictureIntensity[256];
+
+    // Text: keys are values times keySign; keys in [keptLow, keptHigh] have
+    // intensities in 0..255, all others have intensity 0.
+    double keySign = 1.0;
+    double keptLow = 1.0;
+    double keptHigh = 0.0;
+    bool textShows = false;
+    double low = 0.0;
+    double high = 0.0;
+
+    QColor vColor;
+    QColor sColor;
+    const TiledSlice *slices = nullptr;
+    int sliceCount = 0;
+    uchar *bits = nullptr;
+    qsizetype bytesPerLine = 0;
+};
+
+// Doubles in the order of unsigned integers, for searching by bisection.
+quint64 orderKey(double x)
+{
+    const quint64 bits = std::bit_cast<quint64>(x);
+    return (bits >> 63) ? ~bits : bits | (quint64(1) << 63);
+}
+
+double fromOrderKey(quint64 key)
+{
+    return std::bit_cast<double>((key >> 63) ? key & ~(quint64(1) << 63) : ~key);
+}
+
+// The double farthest from `from` toward `to` (both included) for which
+// `holds` is true, where it holds at `from` and, once false on the way to
+// `to`, stays false.
+template<typename Predicate>
+double farthestHolding(double from, double to, Predicate holds)
+{
+    if (holds(to))
+        return to;
+    quint64 good = orderKey(from);
+    quint64 bad = orderKey(to);
+    while ((good < bad ? bad - good : good - bad) > 1) {
+        const quint64 mid = good < bad ? good + (bad - good) / 2 : bad + (good - bad) / 2;
+        if (holds(fromOrderKey(mid)))
+            good = mid;
+        else
+            bad = mid;
+    }
+    return fromOrderKey(good);
+}
+
+// The keys of the text values whose intensity is in 0..255.
+void keepTextWindow(TiledFrame &f)
+{
+    const double low = f.low;
+    const double high = f.high;
+    const double span = high - low;
+    // A window without a finite, non-zero width gives every value intensity 0.
+    if (!(std::isfinite(low) && std::isfinite(high) && std::isfinite(span) && span != 0))
+        return;
+    const auto withinTop = [&](double v) { return (v - low) / (high - low) * 256 <= 255; };
+    // The intensity is at least 0 exactly from `low` on, upward for a window
+    // in order and downward for a swapped one.
+    if (span > 0) {
+        f.keptLow = low;
+        f.keptHigh = farthestHolding(low, std::numeric_limits<double>::max(), withinTop);
+    } else {
+        f.keySign = -1.0;
+        f.keptLow = -low;
+        f.keptHigh = -farthestHolding(low, -std::numeric_limits<double>::max(), withinTop);
+    }
+}
+
+// The picture values with an intensity above 0, turned so that the
+// intensity never falls along them. False if they are not so (which the
+// intensity rule rules out).
+bool keepPictureWindow(TiledFrame &f)
+{
+    int first = -1;
+    int last = -1;
+    for (int v = 0; v < 256; ++v) {
+        f.pictureIntensity[v] = intensity(v, f.low, f.high);
+        if (f.pictureIntensity[v] > 0) {
+            if (first < 0)
+                first = v;
+            last = v;
+        }
+    }
+    if (first < 0)
+        return true;
+    f.flip = f.pictureIntensity[last] >= f.pictureIntensity[first] ? 0 : 255;
+    f.codeLow = std::min(first ^ f.flip, last ^ f.flip);
+    f.codeHigh = std::max(first ^ f.flip, last ^ f.flip);
+    for (int turned = f.codeLow; turned < f.codeHigh; ++turned) {
+        const double here = f.pictureIntensity[turned ^ f.flip];
+        const double next = f.pictureIntensity[(turned + 1) ^ f.flip];
+        if (!(here > 0 && next >= here))
+            return false;
+    }
+    f.picturesShow = true;
+    return true;
+}
+
+// The plain algorithm's arithmetic for one sample.
+struct SamplePoint
+{
+    double u;
+    double w;
+    double d;
+};
+
+SamplePoint plainSample(const TiledFrame &f, double a, double b, double z)
+{
+    const ViewState &v = f.view;
+    const double p0x = v.centre.x + v.zoom * (a * v.nx.x + b * v.ny.x);
+    const double p0y = v.centre.y + v.zoom * (a * v.nx.y + b * v.ny.y);
+    const double p0z = v.centre.z + v.zoom * (a * v.nx.z + b * v.ny.z);
+    const double t = (z - p0z) / v.nz.z;
+    const double px = p0x + t * v.nz.x;
+    const double py = p0y + t * v.nz.y;
+    const double pz = p0z + t * v.nz.z;
+    return {f.halfSw + px, f.halfSh + py, px * f.n.x + py * f.n.y + pz * f.n.z};
+}
+
+// The rays of a square of pixels and what they have gathered so far. Ray r
+// is the pixel (i0 + r % 8, j0 + r / 8); places beyond the image's edge hold
+// rays that meet nothing and never hold the least value down.
+struct alignas(64) Packet
+{
+    double u0[packetRays]; // model of the column position at plane 0
+    double w0[packetRays];
+    double d0[packetRays];
+    double key[packetRays];   // greatest text key kept, -infinity for none
+    double layer[packetRays]; // intensity of the last sample in the section layer
+    qint32 code[packetRays];  // greatest picture code kept, 0 for none
+    int i0 = 0;
+    int j0 = 0;
+    int columns = 0;
+    int rows = 0;
+    double uMin, uMax, wMin, wMax, dMin, dMax;
+    // The least code and key over all rays; a sampler that cannot tell them
+    // leaves them as they are, too small, which is always safe.
+    qint32 leastCode = 0;
+    double leastKey = 0.0;
+};
+
+// Whether a position known within `error` truncates to a cell of 0..size-1:
+// 1 with the cell, 0 for certainly outside, -1 when the bound cannot tell.
+inline int cellOf(double x, double error, double size, int &cell)
+{
+    const double lo = x - error;
+    const double hi = x + error;
+    if (hi <= -1 || lo >= size)
+        return 0;
+    if (lo > -1 && hi < size) {
+        const int c = int(lo);
+        if (c == int(hi)) {
+            cell = c;
+            return 1;
+        }
+    }
+    return -1;
+}
+
+template<bool text>
+inline void take(const TiledFrame &f, const SliceTiles &t, Packet &p, int r, int column, int row,
+                 bool inLayer)
+{
+    if constexpr (text) {
+        const double value = t.lines[row][column];
+        const double key = f.keySign * value;
+        if (key >= f.keptLow && key <= f.keptHigh && key > p.key[r])
+            p.key[r] = key;
+        if (inLayer)
+            p.layer[r] = intensity(value, f.low, f.high);
+    } else {
+        const uchar value = t.plane[row * t.lineStride + column * t.cellStride];
+        const int rel = (value ^ f.flip) - f.codeLow;
+        if (rel >= 0 && rel <= f.codeHigh - f.codeLow)
+            p.code[r] = std::max(p.code[r], rel + 1);
+        if (inLayer)
+            p.layer[r] = f.pictureIntensity[value];
+    }
+}
+
+template<bool text>
+void takePlainly(const TiledFrame &f, const TiledSlice &s, Packet &p, int r)
+{
+    const double a = (p.i0 + r % packetSide) - f.halfW;
+    const double b = (p.j0 + r / packetSide) - f.halfH;
+    const SamplePoint pt = plainSample(f, a, b, s.z);
+    if (!(pt.u > -1 && pt.u < f.swD && pt.w > -1 && pt.w < f.shD))
+        return;
+    if (f.section && pt.d >= f.sectionPos)
+        return;
+    take<text>(f, *s.tiles, p, r, int(pt.u), int(pt.w), f.section && pt.d > f.layerLow);
+}
+
+// One slice for every ray of the packet. In a mixed zone some samples may be
+// cut away or lie in the section layer; elsewhere none is either.
+template<bool text, bool mixed>
+void sampleSlice(const TiledFrame &f, const TiledSlice &s, Packet &p, double zu, double zw,
+                 double zd)
+{
+    const SliceTiles &t = *s.tiles;
+    for (int r = 0; r < packetRays; ++r) {
+        bool inLayer = false;
+        if constexpr (mixed) {
+            const double d = p.d0[r] + zd;
+            const double lo = d - f.d.error;
+            const double hi = d + f.d.error;
+            if (lo >= f.sectionPos)
+                continue;
+            if (!(hi < f.sectionPos)) {
+                takePlainly<text>(f, s, p, r);
+                continue;
+            }
+            if (lo > f.layerLow) {
+                inLayer = true;
+            } else if (hi > f.layerLow) {
+                takePlainly<text>(f, s, p, r);
+                continue;
+            }
+        }
+        int column = 0;
+        int row = 0;
+        const int inU = cellOf(p.u0[r] + zu, f.u.error, f.swD, column);
+        if (inU == 0)
+            continue;
+        const int inW = cellOf(p.w0[r] + zw, f.w.error, f.shD, row);
+        if (inW == 0)
+            continue;
+        if (inU < 0 || inW < 0) {
+            takePlainly<text>(f, s, p, r);
+            continue;
+        }
+        take<text>(f, t, p, r, column, row, inLayer);
+    }
+    if constexpr (text)
+        p.leastKey = *std::min_element(p.key, p.key + packetRays);
+    else
+        p.leastCode = *std::min_element(p.code, p.code + packetRays);
+}
+
+template<bool text>
+void samplePlainly(const TiledFrame &f, const TiledSlice &s, Packet &p, double zu, double zw)
+{
+    sampleSlice<text, false>(f, s, p, zu, zw, 0.0);
+}
+
+#ifdef CTSLAB_X86_KERNELS
+
+// Where the samples of four rays lie: their cells (valid where decided and
+// inside), whether the error bound decides both coordinates, and whether the
+// cell is inside the grid.
+struct Cells4
+{
+    __m128i column;
+    __m128i row;
+    __m128i decided;
+    __m128i inside;
+};
+
+struct Locator4
+{
+    __m256d zu, zw, eu, ew;
+    __m128i lastColumn, lastRow;
+
+    __attribute__((target("avx2"))) Locator4(const TiledFrame &f, double u, double w)
+        : zu(_mm256_set1_pd(u)), zw(_mm256_set1_pd(w)), eu(_mm256_set1_pd(f.u.error)),
+          ew(_mm256_set1_pd(f.w.error)), lastColumn(_mm_set1_epi32(f.sw - 1)),
+          lastRow(_mm_set1_epi32(f.sh - 1))
+    {
+    }
+};
+
+__attribute__((target("avx2"))) inline Cells4 locate4(const Locator4 &at, const Packet &p,
+                                                      int r)
+{
+    const __m256d u = _mm256_add_pd(_mm256_load_pd(p.u0 + r), at.zu);
+    const __m256d w = _mm256_add_pd(_mm256_load_pd(p.w0 + r), at.zw);
+    const __m128i c0 = _mm256_cvttpd_epi32(_mm256_sub_pd(u, at.eu));
+    const __m128i c1 = _mm256_cvttpd_epi32(_mm256_add_pd(u, at.eu));
+    const __m128i r0 = _mm256_cvttpd_epi32(_mm256_sub_pd(w, at.ew));
+    const __m128i r1 = _mm256_cvttpd_epi32(_mm256_add_pd(w, at.ew));
+    // Truncation toward zero also decides the grid's edges: -1 and the size
+    // are whole numbers, and (-1, 0) truncates to column 0 as it should.
+    return {c0, r0, _mm_and_si128(_mm_cmpeq_epi32(c0, c1), _mm_cmpeq_epi32(r0, r1)),
+            _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(c0, at.lastColumn), c0),
+                          _mm_cmpeq_epi32(_mm_min_epu32(r0, at.lastRow), r0))};
+}
+
+// The same as sampleSlice<text, false>, four rays at a time. Lanes that the
+// error bound cannot decide, or whose four bytes could not all be read, go
+// the plain way afterwards; their order does not matter outside the layer.
+__attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
+                                                        const TiledSlice &s, Packet &p,
+                                                        double zu, double zw)
+{
+    const SliceTiles &t = *s.tiles;
+    const Locator4 at(f, zu, zw);
+    const __m128i lineStride = _mm_set1_epi32(int(t.lineStride));
+    const __m128i cellShift = _mm_cvtsi32_si128(t.cellStride == 4 ? 2 : 0);
+    const __m128i readable = _mm_set1_epi32(int(t.readable));
+    const __m128i flip = _mm_set1_epi32(f.flip);
+    const __m128i codeLow = _mm_set1_epi32(f.codeLow);
+    const __m128i span = _mm_set1_epi32(f.codeHigh - f.codeLow);
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128i byte = _mm_set1_epi32(0xff);
+    const __m128i all = _mm_set1_epi32(-1);
+    const int *plane = reinterpret_cast<const int *>(t.plane);
+    __m128i least = _mm_set1_epi32(std::numeric_limits<qint32>::max());
+    quint64 plainly = 0;
+    for (int r = 0; r < packetRays; r += 4) {
+        const Cells4 at4 = locate4(at, p, r);
+        const __m128i index = _mm_add_epi32(_mm_mullo_epi32(at4.row, lineStride),
+                                            _mm_sll_epi32(at4.column, cellShift));
+        const __m128i wanted = _mm_and_si128(at4.decided, at4.inside);
+        const __m128i take = _mm_and_si128(wanted, _mm_cmpgt_epi32(readable, index));
+        const __m128i rest =
+                _mm_andnot_si128(take, _mm_or_si128(_mm_xor_si128(at4.decided, all), wanted));
+        plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(rest))) << r;
+        __m128i v = _mm_mask_i32gather_epi32(_mm_setzero_si128(), plane, index, take, 1);
+        v = _mm_xor_si128(_mm_and_si128(v, byte), flip);
+        const __m128i rel = _mm_sub_epi32(v, codeLow);
+        const __m128i kept =
+                _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel), take);
+        const __m128i code = _mm_and_si128(_mm_add_epi32(rel, one), kept);
+        __m128i *slot = reinterpret_cast<__m128i *>(p.code + r);
+        const __m128i raised = _mm_max_epi32(_mm_load_si128(slot), code);
+        _mm_store_si128(slot, raised);
+        least = _mm_min_epi32(least, raised);
+    }
+    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
+    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
+    p.leastCode = _mm_cvtsi128_si32(least);
+    for (; plainly; plainly &= plainly - 1)
+        takePlainly<false>(f, s, p, std::countr_zero(plainly));
+}
+
+__attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const TiledSlice &s,
+                                                    Packet &p, double zu, double zw)
+{
+    const SliceTiles &t = *s.tiles;
+    const Locator4 at(f, zu, zw);
+    const __m128i all = _mm_set1_epi32(-1);
+    const __m256d sign = _mm256_set1_pd(f.keySign);
+    const __m256d keptLow = _mm256_set1_pd(f.keptLow);
+    const __m256d keptHigh = _mm256_set1_pd(f.keptHigh);
+    const __m256d none = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
+    const auto *lines = reinterpret_cast<const long long *>(t.lines.data());
+    __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+    quint64 plainly = 0;
+    for (int r = 0; r < packetRays; r += 4) {
+        const Cells4 at4 = locate4(at, p, r);
+        const __m128i undecided = _mm_xor_si128(at4.decided, all);
+        plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(undecided))) << r;
+        const __m256i wide = _mm256_cvtepi32_epi64(_mm_and_si128(at4.decided, at4.inside));
+        const __m256i start =
+                _mm256_mask_i32gather_epi64(_mm256_setzero_si256(), lines, at4.row, wide, 8);
+        const __m256i address = _mm256_add_epi64(
+                start, _mm256_slli_epi64(_mm256_cvtepi32_epi64(at4.column), 3));
+        const __m256d value = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), nullptr, address,
+                                                       _mm256_castsi256_pd(wide), 1);
+        const __m256d key = _mm256_mul_pd(value, sign);
+        const __m256d kept = _mm256_and_pd(
+                _mm256_and_pd(_mm256_cmp_pd(key, keptLow, _CMP_GE_OQ),
+                              _mm256_cmp_pd(key, keptHigh, _CMP_LE_OQ)),
+                _mm256_castsi256_pd(wide));
+        const __m256d raised =
+                _mm256_max_pd(_mm256_load_pd(p.key + r), _mm256_blendv_pd(none, key, kept));
+        _mm256_store_pd(p.key + r, raised);
+        least = _mm256_min_pd(least, raised);
+    }
+    const __m128d half =
+            _mm_min_pd(_mm256_castpd256_pd128(least), _mm256_extractf128_pd(least, 1));
+    p.leastKey = _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
+    for (; plainly; plainly &= plainly - 1)
+        takePlainly<true>(f, s, p, std::countr_zero(plainly));
+}
+
+#endif
+
+using Sampler = void (*)(const TiledFrame &, const TiledSlice &, Packet &, double, double);
+
+struct Samplers
+{
+    Sampler pictures = samplePlainly<false>;
+    Sampler text = samplePlainly<true>;
+};
+
+// The widest kernels this processor runs.
+const Samplers &samplers()
+{
+    static const Samplers chosen = [] {
+        Samplers s;
+#ifdef CTSLAB_X86_KERNELS
+        if (__builtin_cpu_supports("avx2")) {
+            s.pictures = samplePicturesAvx2;
+            s.text = sampleTextAvx2;
+        }
+#endif
+        return s;
+    }();
+    return chosen;
+}
+
+// Whether no sample of the slice within the given bounds of position can
+// raise any ray of the packet.
+bool cannotRaise(const TiledFrame &f, const TiledSlice &s, Packet &p, double uLo, double uHi,
+                 double wLo, double wHi)
+{
+    const SliceTiles &t = *s.tiles;
+    const int c0 = uLo > 0 ? int(uLo) : 0;
+    const int c1 = uHi < f.swD ? (uHi > 0 ? int(uHi) : 0) : f.sw - 1;
+    const int r0 = wLo > 0 ? int(wLo) : 0;
+    const int r1 = wHi < f.shD ? (wHi > 0 ? int(wHi) : 0) : f.sh - 1;
+    const int tx0 = c0 >> SliceTiles::shift;
+    const int tx1 = c1 >> SliceTiles::shift;
+    const int ty0 = r0 >> SliceTiles::shift;
+    const int ty1 = r1 >> SliceTiles::shift;
+    if (tx1 - tx0 > widestLook || ty1 - ty0 > widestLook)
+        return false;
+    // One tile, or blocks of 2 x 2 tiles over the rectangle.
+    const bool one = tx0 == tx1 && ty0 == ty1;
+
+    if (s.text) {
+        const double *lows = one ? t.low.data() : t.blockLow.data();
+        const double *highs = one ? t.high.data() : t.blockHigh.data();
+        // The greatest key kept in the window that the tiles may hold.
+        double bound = -std::numeric_limits<double>::infinity();
+        for (int ty = ty0; ty <= ty1; ty += 2) {
+            for (int tx = tx0; tx <= tx1; tx += 2) {
+                const qsizetype i = qsizetype(ty) * t.columns + tx;
+                const double lo = f.keySign > 0 ? lows[i] : -highs[i];
+                const double hi = f.keySign > 0 ? highs[i] : -lows[i];
+                if (hi >= f.keptLow && lo <= f.keptHigh)
+                    bound = std::max(bound, std::min(hi, f.keptHigh));
+            }
+        }
+        return bound <= p.leastKey;
+    }
+    const uchar *lows = one ? t.low8.data() : t.blockLow8.data();
+    const uchar *highs = one ? t.high8.data() : t.blockHigh8.data();
+    qint32 bound = 0;
+    for (int ty = ty0; ty <= ty1; ty += 2) {
+        for (int tx = tx0; tx <= tx1; tx += 2) {
+            const qsizetype i = qsizetype(ty) * t.columns + tx;
+            const int lo = f.flip ? 255 - highs[i] : lows[i];
+            const int hi = f.flip ? 255 - lows[i] : highs[i];
+            if (hi >= f.codeLow && lo <= f.codeHigh)
+                bound = std::max(bound, std::min(hi, f.codeHigh) - f.codeLow + 1);
+        }
+    }
+    return bound <= p.leastCode;
+}
+
+void startPacket(const TiledFrame &f, Packet &p, int i0, int j0, int columns, int rows)
+{
+    p.i0 = i0;
+    p.j0 = j0;
+    p.columns = columns;
+    p.rows = rows;
+    const ViewState &v = f.view;
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    p.uMin = p.wMin = p.dMin = infinity;
+    p.uMax = p.wMax = p.dMax = -infinity;
+    for (int r = 0; r < packetRays; ++r) {
+        const int cc = r % packetSide;
+        const int rr = r / packetSide;
+        p.layer[r] = 0.0;
+        if (cc >= columns || rr >= rows) {
+            p.u0[r] = -nowhere;
+            p.w0[r] = -nowhere;
+            p.d0[r] = nowhere;
+            p.code[r] = std::numeric_limits<qint32>::max();
+            p.key[r] = infinity;
+            continue;
+        }
+        const double a = (i0 + cc) - f.halfW;
+        const double b = (j0 + rr) - f.halfH;
+        // Along a ray with no part of the view's direction along X the
+        // sample's X is the ray's start, exactly; likewise for Y.
+        p.u0[r] = f.exactU ? f.halfSw + (v.centre.x + v.zoom * (a * v.nx.x + b * v.ny.x))
+                           : f.u.base + a * f.u.perA + b * f.u.perB;
+        p.w0[r] = f.exactW ? f.halfSh + (v.centre.y + v.zoom * (a * v.nx.y + b * v.ny.y))
+                           : f.w.base + a * f.w.perA + b * f.w.perB;
+        p.d0[r] = f.d.base + a * f.d.perA + b * f.d.perB;
+        p.uMin = std::min(p.uMin, p.u0[r]);
+        p.uMax = std::max(p.uMax, p.u0[r]);
+        p.wMin = std::min(p.wMin, p.w0[r]);
+        p.wMax = std::max(p.wMax, p.w0[r]);
+        p.dMin = std::min(p.dMin, p.d0[r]);
+        p.dMax = std::max(p.dMax, p.d0[r]);
+        p.code[r] = 0;
+        p.key[r] = -infinity;
+    }
+    p.leastCode = 0;
+    p.leastKey = -infinity;
+}
+
+void stepPacket(const TiledFrame &f, const TiledSlice &s, Packet &p)
+{
+    // Every sample's model value lies between the packet's least and
+    // greatest, as rounding keeps order.
+    const double zu = s.z * f.u.perZ;
+    const double zw = s.z * f.w.perZ;
+    const double uLo = (p.uMin + zu) - f.u.error;
+    const double uHi = (p.uMax + zu) + f.u.error;
+    if (!(uHi > -1 && uLo < f.swD))
+        return;
+    const double wLo = (p.wMin + zw) - f.w.error;
+    const double wHi = (p.wMax + zw) + f.w.error;
+    if (!(wHi > -1 && wLo < f.shD))
+        return;
+    if (f.section) {
+        const double zd = s.z * f.d.perZ;
+        const double dLo = (p.dMin + zd) - f.d.error;
+        const double dHi = (p.dMax + zd) + f.d.error;
+        if (dLo >= f.sectionPos)
+            return;
+        if (!(dHi <= f.layerLow)) {
+            // The last layer sample counts even with intensity 0, so every
+            // kind of slice is sampled here.
+            if (s.text)
+                sampleSlice<true, true>(f, s, p, zu, zw, zd);
+            else
+                sampleSlice<false, true>(f, s, p, zu, zw, zd);
+            return;
+        }
+    }
+    if (!(s.text ? f.textShows : f.picturesShow) || cannotRaise(f, s, p, uLo, uHi, wLo, wHi))
+        return;
+    if (s.text)
+        samplers().text(f, s, p, zu, zw);
+    else if (s.gatherable)
+        samplers().pictures(f, s, p, zu, zw);
+    else
+        samplePlainly<false>(f, s, p, zu, zw);
+}
+
+void finishPacket(const TiledFrame &f, const Packet &p)
+{
+    for (int rr = 0; rr < p.rows; ++rr) {
+        QRgb *line = reinterpret_cast<QRgb *>(f.bits + (p.j0 + rr) * f.bytesPerLine) + p.i0;
+        for (int cc = 0; cc < p.columns; ++cc) {
+            const int r = rr * packetSide + cc;
+            double V = 0.0;
+            if (p.code[r] > 0)
+                V = f.pictureIntensity[(p.code[r] - 1 + f.codeLow) ^ f.flip];
+            if (p.key[r] > -std::numeric_limits<double>::infinity())
+                V = std::max(V, intensity(f.keySign * p.key[r], f.low, f.high));
+            if (f.section && p.layer[r] > 0)
+                line[cc] = tint(f.sColor, p.layer[r]);
+            else if (V > 0)
+                line[cc] = tint(f.vColor, V);
+        }
+    }
+}
+
+// The packets of one band of rows, kept between renderings.
+thread_local std::vector<Packet> bandPackets;
+// A rendering's slices, likewise.
+thread_local std::vector<TiledSlice> tiledSlices;
+
+// Slice by slice over the whole band, so that what one packet brings into
+// the caches of a slice its neighbours find there.
+void renderBand(const TiledFrame &f, int j0, int rows)
+{
+    std::vector<Packet> &packets = bandPackets;
+    packets.resize((f.W + packetSide - 1) / packetSide);
+    for (size_t n = 0; n < packets.size(); ++n) {
+        const int i0 = int(n) * packetSide;
+        startPacket(f, packets[n], i0, j0, std::min(packetSide, f.W - i0), rows);
+    }
+    for (int k = 0; k < f.sliceCount; ++k) {
+        for (Packet &p : packets)
+            stepPacket(f, f.slices[k], p);
+    }
+    for (const Packet &p : packets)
+        finishPacket(f, p);
+}
+
+// Code that ran earlier on this thread may have left the upper halves of the
+// AVX registers in use; on some processors the SSE arithmetic below then runs
+// several times slower until they are cleared.
+void clearUpperVectorState()
+{
+#ifdef CTSLAB_X86_KERNELS
+    static const bool hasAvx = __builtin_cpu_supports("avx");
+    if (hasAvx)
+        __asm__ volatile("vzeroupper" ::: "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6",
+                         "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14",
+                         "xmm15");
+#endif
+}
+
+// One coordinate of the sample point over a, b and z: the ray's start plus
+// its run to the slice's plane, with r the direction's part along that
+// coordinate per unit along Z.
+Affine pointModel(const ViewState &v, double centre, double alongX, double alongY, double r)
+{
+    Affine m;
+    m.base = centre - v.centre.z * r;
+    m.perA = v.zoom * (alongX - v.nx.z * r);
+    m.perB = v.zoom * (alongY - v.ny.z * r);
+    m.perZ = r;
+    return m;
+}
+
+// Sums of the magnitudes of the terms of each coordinate; the models' error
+// bounds are a fixed share of them.
+bool setModels(TiledFrame &f, int H, int ss)
+{
+    const ViewState &v = f.view;
+    const double A = f.halfW;
+    const double B = H * 0.5;
+    const double Z = ss * 0.5;
+    const double zoom = std::fabs(v.zoom);
+    const double mx = std::fabs(v.centre.x) + zoom * (A * std::fabs(v.nx.x) + B * std::fabs(v.ny.x));
+    const double my = std::fabs(v.centre.y) + zoom * (A * std::fabs(v.nx.y) + B * std::fabs(v.ny.y));
+    const double mz = std::fabs(v.centre.z) + zoom * (A * std::fabs(v.nx.z) + B * std::fabs(v.ny.z));
+    const double rx = v.nz.x / v.nz.z;
+    const double ry = v.nz.y / v.nz.z;
+    const double depth = Z + mz;
+    const double sx = mx + depth * std::fabs(rx);
+    const double sy = my + depth * std::fabs(ry);
+    const double su = f.halfSw + 2 * sx;
+    const double sv = f.halfSh + 2 * sy;
+    const double sd = 2 * (std::fabs(f.n.x) * sx + std::fabs(f.n.y) * sy + std::fabs(f.n.z) * depth);
+    if (!(su < largestMagnitude && sv < largestMagnitude && sd < largestMagnitude))
+        return false;
+    // Subnormal results can add an absolute error of their own.
+    constexpr double tiny = 0x1p-1000;
+
+    // The sample point's X and Y; the column and row add the half sizes.
+    const Affine px = pointModel(v, v.centre.x, v.nx.x, v.ny.x, rx);
+    const Affine py = pointModel(v, v.centre.y, v.nx.y, v.ny.y, ry);
+    f.exactU = v.nz.x == 0;
+    f.u = px;
+    f.u.base = f.halfSw + px.base;
+    f.u.perZ = f.exactU ? 0.0 : rx;
+    f.u.error = f.exactU ? 0.0 : su * boundPerMagnitude + tiny;
+    f.exactW = v.nz.y == 0;
+    f.w = py;
+    f.w.base = f.halfSh + py.base;
+    f.w.perZ = f.exactW ? 0.0 : ry;
+    f.w.error = f.exactW ? 0.0 : sv * boundPerMagnitude + tiny;
+
+    // Depth along the section normal: P.n with P.z on the slice's plane.
+    const Vec3 &n = f.n;
+    f.d.base = n.x * px.base + n.y * py.base;
+    f.d.perA = n.x * px.perA + n.y * py.perA;
+    f.d.perB = n.x * px.perB + n.y * py.perB;
+    f.d.perZ = n.x * rx + n.y * ry + n.z;
+    f.d.error = sd * boundPerMagnitude + tiny;
+    return true;
+}
+
+bool finite(const Vec3 &v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+} // namespace
+
+bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &set)
+{
+    if (!(std::isfinite(view.zoom) && finite(view.nx) && finite(view.ny) && finite(view.nz)
+          && finite(view.centre) && view.nz.z != 0 && finite(set.nz)))
+        return false;
+    const int ss = int(set.slices.size());
+
+    TiledFrame f;
+    f.view = view;
+    f.n = set.nz;
+    f.W = image.width();
+    const int H = image.height();
+    f.sw = set.sw;
+    f.sh = set.sh;
+    f.halfW = f.W * 0.5;
+    f.halfH = H * 0.5;
+    f.swD = set.sw;
+    f.shD = set.sh;
+    f.halfSw = set.sw * 0.5;
+    f.halfSh = set.sh * 0.5;
+    if (!setModels(f, H, ss))
+        return false;
+
+    std::vector<TiledSlice> &slices = tiledSlices;
+    slices.clear();
+    bool anyText = false;
+    bool anyPicture = false;
+    for (int k = 0; k < ss; ++k) {
+        const Slice *slice = set.slices.at(k);
+        if (!slice)
+            continue;
+        const SliceTiles &tiles = slice->tiles();
+        if (!tiles.usable) {
+            // A slice without a summary: either it has no cells (and is
+            // passed over by both roads) or memory ran short.
+            if (slice->isImage ? !slice->image.isNull() : !slice->rows.isEmpty())
+                return false;
+            continue;
+        }
+        // Slices smaller than the set contribute nothing.
+        if (tiles.width < set.sw || tiles.height < set.sh)
+            continue;
+        TiledSlice s;
+        s.z = k - ss * 0.5;
+        s.tiles = &tiles;
+        s.text = !slice->isImage;
+        s.gatherable = s.text || tiles.readable <= std::numeric_limits<int>::max();
+        anyText = anyText || s.text;
+        anyPicture = anyPicture || !s.text;
+        slices.push_back(s);
+    }
+
+    f.low = set.windowLow;
+    f.high = set.windowHigh;
+    if (!keepPictureWindow(f))
+        return false;
+    keepTextWindow(f);
+    f.picturesShow = f.picturesShow && anyPicture;
+    f.textShows = anyText && f.keptLow <= f.keptHigh;
+    // Nothing can have an intensity above 0: every pixel stays as it is.
+    if (slices.empty() || !(f.picturesShow || f.textShows))
+        return true;
+
+    f.section = set.showSection;
+    f.sectionPos = (set.slider / 100.0) * ss;
+    f.layerLow = f.sectionPos - 1;
+    f.vColor = set.vColor;
+    f.sColor = set.sColor;
+    f.slices = slices.data();
+    f.sliceCount = int(slices.size());
+    f.bits = image.bits();
+    f.bytesPerLine = image.bytesPerLine();
+
+    const int bands = (H + packetSide - 1) / packetSide;
+    auto band = [&f, H](int index) {
+        clearUpperVectorState();
+        const int j0 = index * packetSide;
+        renderBand(f, j0, std::min(packetSide, H - j0));
+    };
+    RenderPool::shared().run(bands, band);
+    return true;
+}

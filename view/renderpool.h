@@ -1,0 +1,62 @@
+#ifndef VIEW_RENDERPOOL_H
+#define VIEW_RENDERPOOL_H
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Worker threads started once and kept for every rendering. The caller works
+// too and returns only when every piece is done, so the picture is complete
+// when run() returns. Threads that cannot be started are done without: with
+// none, the caller does all the work alone.
+class RenderPool
+{
+public:
+    using Starter = std::function<std::thread(std::function<void()>)>;
+
+    // Starts up to `workers` threads through `start` (std::thread by default).
+    explicit RenderPool(int workers, const Starter &start = {});
+    ~RenderPool();
+    RenderPool(const RenderPool &) = delete;
+    RenderPool &operator=(const RenderPool &) = delete;
+
+    // The pool the renderer uses: one worker per core besides the caller.
+    static RenderPool &shared();
+
+    int workerCount() const { return int(threads.size()); }
+
+    // Calls work(context, i) once for each i in [0, count), spread over the
+    // workers and the caller. A call made while the pool is busy with
+    // another caller's work (or from inside a piece) runs on its caller alone.
+    void run(int count, void (*work)(void *context, int index), void *context);
+
+    template<typename F>
+    void run(int count, F &f)
+    {
+        run(count, [](void *c, int i) { (*static_cast<F *>(c))(i); }, &f);
+    }
+
+private:
+    void workerLoop();
+    void takePieces();
+
+    std::atomic<bool> busy = false; // a caller's work is in hand
+    std::mutex lock;
+    std::condition_variable wake;
+    std::condition_variable finished;
+    std::vector<std::thread> threads;
+
+    // The work in hand, set under `lock` before the workers are woken.
+    void (*work)(void *, int) = nullptr;
+    void *context = nullptr;
+    int count = 0;
+    std::atomic<int> next = 0;
+    unsigned generation = 0; // counts the pieces of work handed out
+    int working = 0;         // workers not yet done with the current work
+    bool stopping = false;
+};
+
+#endif // VIEW_RENDERPOOL_H
