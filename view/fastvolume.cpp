@@ -87,6 +87,20 @@ struct TiledSlice
     bool gatherable = false; // its offsets fit 32 bits
 };
 
+// A colour's components, read once rather than per pixel.
+struct Tint
+{
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+
+    explicit Tint(const QColor &c = QColor()) : red(c.red()), green(c.green()), blue(c.blue()) {}
+    QRgb of(double I) const
+    {
+        return qRgba(tintComponent(red, I), tintComponent(green, I), tintComponent(blue, I), 255);
+    }
+};
+
 struct TiledFrame
 {
     ViewState view;
@@ -127,8 +141,9 @@ struct TiledFrame
     double low = 0.0;
     double high = 0.0;
 
-    QColor vColor;
-    QColor sColor;
+    Tint volumeTint;
+    Tint sectionTint;
+    QRgb codeTint[256]; // the volume tint of each picture code but 0
     const TiledSlice *slices = nullptr;
     int sliceCount = 0;
     uchar *bits = nullptr;
@@ -523,10 +538,23 @@ const Samplers &samplers()
     return chosen;
 }
 
-// Whether no sample of the slice within the given bounds of position can
-// raise any ray of the packet.
-bool cannotRaise(const TiledFrame &f, const TiledSlice &s, Packet &p, double uLo, double uHi,
-                 double wLo, double wHi)
+// How far a packet's samples in a slice can raise its rays, from the tile
+// summary alone: the greatest picture code or text key that the tiles
+// around the samples hold within the window (0 or -infinity for none), and a
+// bucket for visiting the greatest first. Footprints too wide to look at get
+// the top bucket and a bound nothing passes.
+struct Prospect
+{
+    int slice = 0;
+    int bucket = 0;
+    qint32 code = 0;
+    double key = 0.0;
+};
+
+constexpr int buckets = 258;
+
+bool lookAt(const TiledFrame &f, const TiledSlice &s, double uLo, double uHi, double wLo,
+            double wHi, Prospect &out)
 {
     const SliceTiles &t = *s.tiles;
     const int c0 = uLo > 0 ? int(uLo) : 0;
@@ -537,15 +565,18 @@ bool cannotRaise(const TiledFrame &f, const TiledSlice &s, Packet &p, double uLo
     const int tx1 = c1 >> SliceTiles::shift;
     const int ty0 = r0 >> SliceTiles::shift;
     const int ty1 = r1 >> SliceTiles::shift;
-    if (tx1 - tx0 > widestLook || ty1 - ty0 > widestLook)
-        return false;
+    if (tx1 - tx0 > widestLook || ty1 - ty0 > widestLook) {
+        out.bucket = buckets - 1;
+        out.code = std::numeric_limits<qint32>::max();
+        out.key = std::numeric_limits<double>::infinity();
+        return true;
+    }
     // One tile, or blocks of 2 x 2 tiles over the rectangle.
     const bool one = tx0 == tx1 && ty0 == ty1;
 
     if (s.text) {
         const double *lows = one ? t.low.data() : t.blockLow.data();
         const double *highs = one ? t.high.data() : t.blockHigh.data();
-        // The greatest key kept in the window that the tiles may hold.
         double bound = -std::numeric_limits<double>::infinity();
         for (int ty = ty0; ty <= ty1; ty += 2) {
             for (int tx = tx0; tx <= tx1; tx += 2) {
@@ -556,7 +587,12 @@ bool cannotRaise(const TiledFrame &f, const TiledSlice &s, Packet &p, double uLo
                     bound = std::max(bound, std::min(hi, f.keptHigh));
             }
         }
-        return bound <= p.leastKey;
+        if (bound == -std::numeric_limits<double>::infinity())
+            return false;
+        out.key = bound;
+        const double share = (bound - f.keptLow) / (f.keptHigh - f.keptLow);
+        out.bucket = share > 0 ? 1 + int(std::min(share, 1.0) * 255) : 1;
+        return true;
     }
     const uchar *lows = one ? t.low8.data() : t.blockLow8.data();
     const uchar *highs = one ? t.high8.data() : t.blockHigh8.data();
@@ -570,7 +606,11 @@ bool cannotRaise(const TiledFrame &f, const TiledSlice &s, Packet &p, double uLo
                 bound = std::max(bound, std::min(hi, f.codeHigh) - f.codeLow + 1);
         }
     }
-    return bound <= p.leastCode;
+    if (bound == 0)
+        return false;
+    out.code = bound;
+    out.bucket = bound;
+    return true;
 }
 
 void startPacket(const TiledFrame &f, Packet &p, int i0, int j0, int columns, int rows)
@@ -617,38 +657,19 @@ void startPacket(const TiledFrame &f, Packet &p, int i0, int j0, int columns, in
     p.leastKey = -infinity;
 }
 
-void stepPacket(const TiledFrame &f, const TiledSlice &s, Packet &p)
+// The slices a packet has to look at, kept between packets and renderings.
+struct Plan
 {
-    // Every sample's model value lies between the packet's least and
-    // greatest, as rounding keeps order.
+    std::vector<int> layered;
+    std::vector<Prospect> open;
+    std::vector<Prospect> ordered;
+    int count[buckets];
+};
+
+void sampleOpen(const TiledFrame &f, const TiledSlice &s, Packet &p)
+{
     const double zu = s.z * f.u.perZ;
     const double zw = s.z * f.w.perZ;
-    const double uLo = (p.uMin + zu) - f.u.error;
-    const double uHi = (p.uMax + zu) + f.u.error;
-    if (!(uHi > -1 && uLo < f.swD))
-        return;
-    const double wLo = (p.wMin + zw) - f.w.error;
-    const double wHi = (p.wMax + zw) + f.w.error;
-    if (!(wHi > -1 && wLo < f.shD))
-        return;
-    if (f.section) {
-        const double zd = s.z * f.d.perZ;
-        const double dLo = (p.dMin + zd) - f.d.error;
-        const double dHi = (p.dMax + zd) + f.d.error;
-        if (dLo >= f.sectionPos)
-            return;
-        if (!(dHi <= f.layerLow)) {
-            // The last layer sample counts even with intensity 0, so every
-            // kind of slice is sampled here.
-            if (s.text)
-                sampleSlice<true, true>(f, s, p, zu, zw, zd);
-            else
-                sampleSlice<false, true>(f, s, p, zu, zw, zd);
-            return;
-        }
-    }
-    if (!(s.text ? f.textShows : f.picturesShow) || cannotRaise(f, s, p, uLo, uHi, wLo, wHi))
-        return;
     if (s.text)
         samplers().text(f, s, p, zu, zw);
     else if (s.gatherable)
@@ -657,46 +678,112 @@ void stepPacket(const TiledFrame &f, const TiledSlice &s, Packet &p)
         samplePlainly<false>(f, s, p, zu, zw);
 }
 
+// The slices that may hold section layer samples go first, in slice order,
+// as the layer keeps the last of its samples. The others, where only the
+// greatest value counts, go greatest bound first: once the least of the
+// packet's rays has passed a slice's bound the slice is passed over, and
+// visiting the brightest tiles first gets there soonest.
+void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
+{
+    plan.layered.clear();
+    plan.open.clear();
+    for (int k = 0; k < f.sliceCount; ++k) {
+        const TiledSlice &s = f.slices[k];
+        // Every sample's model value lies between the packet's least and
+        // greatest, as rounding keeps order.
+        const double zu = s.z * f.u.perZ;
+        const double zw = s.z * f.w.perZ;
+        const double uLo = (p.uMin + zu) - f.u.error;
+        const double uHi = (p.uMax + zu) + f.u.error;
+        if (!(uHi > -1 && uLo < f.swD))
+            continue;
+        const double wLo = (p.wMin + zw) - f.w.error;
+        const double wHi = (p.wMax + zw) + f.w.error;
+        if (!(wHi > -1 && wLo < f.shD))
+            continue;
+        if (f.section) {
+            const double zd = s.z * f.d.perZ;
+            const double dLo = (p.dMin + zd) - f.d.error;
+            const double dHi = (p.dMax + zd) + f.d.error;
+            if (dLo >= f.sectionPos)
+                continue;
+            if (!(dHi <= f.layerLow)) {
+                // The last layer sample counts even with intensity 0, so
+                // every kind of slice is sampled here.
+                plan.layered.push_back(k);
+                continue;
+            }
+        }
+        Prospect prospect;
+        prospect.slice = k;
+        if ((s.text ? f.textShows : f.picturesShow) && lookAt(f, s, uLo, uHi, wLo, wHi, prospect))
+            plan.open.push_back(prospect);
+    }
+
+    for (const int k : plan.layered) {
+        const TiledSlice &s = f.slices[k];
+        const double zu = s.z * f.u.perZ;
+        const double zw = s.z * f.w.perZ;
+        const double zd = s.z * f.d.perZ;
+        if (s.text)
+            sampleSlice<true, true>(f, s, p, zu, zw, zd);
+        else
+            sampleSlice<false, true>(f, s, p, zu, zw, zd);
+    }
+
+    std::fill(plan.count, plan.count + buckets, 0);
+    for (const Prospect &prospect : plan.open)
+        ++plan.count[prospect.bucket];
+    int start = 0;
+    for (int bucket = buckets - 1; bucket >= 0; --bucket) {
+        const int n = plan.count[bucket];
+        plan.count[bucket] = start;
+        start += n;
+    }
+    plan.ordered.resize(plan.open.size());
+    for (const Prospect &prospect : plan.open)
+        plan.ordered[plan.count[prospect.bucket]++] = prospect;
+    for (const Prospect &prospect : plan.ordered) {
+        const TiledSlice &s = f.slices[prospect.slice];
+        if (s.text ? prospect.key <= p.leastKey : prospect.code <= p.leastCode)
+            continue;
+        sampleOpen(f, s, p);
+    }
+}
+
 void finishPacket(const TiledFrame &f, const Packet &p)
 {
     for (int rr = 0; rr < p.rows; ++rr) {
         QRgb *line = reinterpret_cast<QRgb *>(f.bits + (p.j0 + rr) * f.bytesPerLine) + p.i0;
         for (int cc = 0; cc < p.columns; ++cc) {
             const int r = rr * packetSide + cc;
-            double V = 0.0;
-            if (p.code[r] > 0)
-                V = f.pictureIntensity[(p.code[r] - 1 + f.codeLow) ^ f.flip];
-            if (p.key[r] > -std::numeric_limits<double>::infinity())
-                V = std::max(V, intensity(f.keySign * p.key[r], f.low, f.high));
-            if (f.section && p.layer[r] > 0)
-                line[cc] = tint(f.sColor, p.layer[r]);
-            else if (V > 0)
-                line[cc] = tint(f.vColor, V);
+            if (f.section && p.layer[r] > 0) {
+                line[cc] = f.sectionTint.of(p.layer[r]);
+            } else if (p.key[r] > -std::numeric_limits<double>::infinity()) {
+                double V = intensity(f.keySign * p.key[r], f.low, f.high);
+                if (p.code[r] > 0)
+                    V = std::max(V, f.pictureIntensity[(p.code[r] - 1 + f.codeLow) ^ f.flip]);
+                if (V > 0)
+                    line[cc] = f.volumeTint.of(V);
+            } else if (p.code[r] > 0) {
+                line[cc] = f.codeTint[p.code[r] - 1];
+            }
         }
     }
 }
 
-// The packets of one band of rows, kept between renderings.
-thread_local std::vector<Packet> bandPackets;
-// A rendering's slices, likewise.
+// Kept between renderings, so that none allocates.
+thread_local Packet packet;
+thread_local Plan plan;
 thread_local std::vector<TiledSlice> tiledSlices;
 
-// Slice by slice over the whole band, so that what one packet brings into
-// the caches of a slice its neighbours find there.
 void renderBand(const TiledFrame &f, int j0, int rows)
 {
-    std::vector<Packet> &packets = bandPackets;
-    packets.resize((f.W + packetSide - 1) / packetSide);
-    for (size_t n = 0; n < packets.size(); ++n) {
-        const int i0 = int(n) * packetSide;
-        startPacket(f, packets[n], i0, j0, std::min(packetSide, f.W - i0), rows);
+    for (int i0 = 0; i0 < f.W; i0 += packetSide) {
+        startPacket(f, packet, i0, j0, std::min(packetSide, f.W - i0), rows);
+        renderPacket(f, packet, plan);
+        finishPacket(f, packet);
     }
-    for (int k = 0; k < f.sliceCount; ++k) {
-        for (Packet &p : packets)
-            stepPacket(f, f.slices[k], p);
-    }
-    for (const Packet &p : packets)
-        finishPacket(f, p);
 }
 
 // Code that ran earlier on this thread may have left the upper halves of the
@@ -848,8 +935,12 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
     f.section = set.showSection;
     f.sectionPos = (set.slider / 100.0) * ss;
     f.layerLow = f.sectionPos - 1;
-    f.vColor = set.vColor;
-    f.sColor = set.sColor;
+    f.volumeTint = Tint(set.vColor);
+    f.sectionTint = Tint(set.sColor);
+    if (f.picturesShow) {
+        for (int code = 1; code <= f.codeHigh - f.codeLow + 1; ++code)
+            f.codeTint[code - 1] = f.volumeTint.of(f.pictureIntensity[(code - 1 + f.codeLow) ^ f.flip]);
+    }
     f.slices = slices.data();
     f.sliceCount = int(slices.size());
     f.bits = image.bits();
