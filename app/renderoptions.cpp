@@ -76,7 +76,8 @@ bool toInteger(const QString &text, int *value)
 
 bool readSize(const QString &text, int *width, int *height, QString *message)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d+)\\s*(?:[xX]\\s*(\\d+))?\\s*$"));
+    static const QRegularExpression pattern(
+            QStringLiteral("^\\s*(\\d+)\\s*(?:[xX]\\s*(\\d+))?\\s*$"));
     const QRegularExpressionMatch match = pattern.match(text);
     int w = 0;
     int h = 0;
@@ -86,7 +87,8 @@ bool readSize(const QString &text, int *width, int *height, QString *message)
         return false;
     }
     if (w < 1 || h < 1) {
-        *message = badValue(sizeOption, text, QStringLiteral("a picture needs at least 1x1 pixels"));
+        *message = badValue(sizeOption, text,
+                            QStringLiteral("a picture needs at least 1x1 pixels"));
         return false;
     }
     if (w > maxPictureSide || h > maxPictureSide) {

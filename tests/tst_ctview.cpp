@@ -485,6 +485,8 @@ void tst_CtView::pictureSavedAndCopied()
     w.view.findChild<QLineEdit *>("imgPixWidth_")->setText("40");
     w.view.findChild<QLineEdit *>("imgPixHeight_")->setText("30");
     load(w.view.sCtrls.first(), writeSlices(dir.path(), 3, 16));
+    // A field losing the focus to the file dialog repaints before the load is in.
+    QTRY_VERIFY(w.view.sCtrls.first()->maxV() > 0);
     w.view.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w.view));
     const QImage shown = w.view.projImage.convertToFormat(QImage::Format_RGB32);
