@@ -14,7 +14,7 @@ build: configure
 	cmake --build $(BUILD)
 
 run: build
-	$(BUILD)/ctslab -d "$(CURDIR)/data"
+	$(BUILD)/ctslab -e -d "$(CURDIR)/data"
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

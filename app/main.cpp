@@ -8,11 +8,18 @@
 #include <QDir>
 #include <QTranslator>
 
+#include <cstdio>
+
 // Filled once at start-up and only read afterwards.
 static Config config;
 
 int main(int argc, char *argv[])
 {
+    // Before the application object, which would need a display.
+    if (helpRequested(argc, argv)) {
+        std::fputs(qPrintable(startupHelpText(programBaseName(argc, argv))), stdout);
+        return 0;
+    }
     qRegisterMetaType<Vec3>("Vec3");
 
     // Qt takes its own options (such as -platform) out of argc/argv here.

@@ -44,3 +44,35 @@ bool japaneseChosen(const Config &config, const QString &baseName)
     return config.hasKey(QStringLiteral("-j"))
             || (!config.hasKey(QStringLiteral("-e")) && japanese);
 }
+
+bool helpRequested(int argc, char **argv)
+{
+    for (int i = 1; i < argc && argv && argv[i]; ++i) {
+        if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0)
+            return true;
+    }
+    return false;
+}
+
+QString startupHelpText(const QString &programName)
+{
+    return QStringLiteral(
+R"(Usage: %1 [-e | -j] [-d DIR] [-c FILE]
+
+Opens the viewer window for stacks of CT slices.
+
+Options:
+  -e         English interface
+  -j         Japanese interface (the default; -j wins over -e)
+  -d DIR     data root: the folder where the file dialogs open first
+  -c FILE    configuration file (default config.cfg; also -config FILE)
+  -h, --help show this text and exit
+
+The interface is Japanese unless -e, the key "lang English" in the
+configuration file, or a program file named Meke chooses English. Relative
+names (-d, -c, DataRoot, INCLUDE) are taken from the program's own folder,
+not from the folder it was started in. Configuration keys: DataRoot, lang,
+INCLUDE; options may be written there too (-d DIR, -e).
+Qt's own options, such as -platform offscreen, are taken as well.
+)").arg(programName);
+}

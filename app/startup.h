@@ -20,4 +20,11 @@ QString dataRootDirectory(const Config &config, const QString &currentDir);
 // beats the program name "Mek" + "e"/"j", which beats the key "lang".
 bool japaneseChosen(const Config &config, const QString &baseName);
 
+// Whether the command line asks for the list of options ("--help" or "-h")
+// rather than for the window; checked before anything needs a display.
+bool helpRequested(int argc, char **argv);
+
+// What "--help" prints for the window program of the given name.
+QString startupHelpText(const QString &programName);
+
 #endif // APP_STARTUP_H

@@ -29,6 +29,8 @@ double readNumber(const QLineEdit *edit)
 void writeNumber(QLineEdit *edit, double v)
 {
     edit->setText(QString::number(v, 'g', 6));
+    // A narrow field shows where the cursor is: at the number's beginning.
+    edit->setCursorPosition(0);
 }
 
 // Threshold columns come from typed percentages of any size; the painter
@@ -76,8 +78,11 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
     connect(&sliceDatas, &SliceDatas::loadFilesFinished, this,
             &SlicesCtrl::noticedLoadFilesFinished);
     connect(&sliceDatas, &SliceDatas::cleared, this, &SlicesCtrl::datasCleared);
-    for (QLineEdit *edit : { ui->minV_, ui->maxV_, ui->minThPC_, ui->maxThPC_ })
+    for (QLineEdit *edit : { ui->minV_, ui->maxV_, ui->minThPC_, ui->maxThPC_ }) {
         connect(edit, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
+        // The histogram's threshold lines follow what was typed.
+        connect(edit, &QLineEdit::editingFinished, ui->dispH_, qOverload<>(&QWidget::update));
+    }
     connect(ui->dispH_, &ExLabel::draw, this, &SlicesCtrl::drawHist);
     connect(mouseRelay, &MouseC::mPressed, this, &SlicesCtrl::mousePressedOnDispH);
     connect(mouseRelay, &MouseC::mMoved, this, &SlicesCtrl::mouseMovedOnDispH);

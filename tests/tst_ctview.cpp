@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QSlider>
@@ -44,6 +46,7 @@ private slots:
     void unusableSizeLeavesDisplayWhite_data();
     void unusableSizeLeavesDisplayWhite();
     void endToEnd();
+    void pictureSavedAndCopied();
     void closingSaysFinishing();
 
 private:
@@ -472,6 +475,46 @@ void tst_CtView::closingSaysFinishing()
     QSignalSpy finishing(&view, &CtView::finishing);
     view.close();
     QCOMPARE(finishing.count(), 1);
+}
+
+// Ctrl+S and Ctrl+C take the projection image at its own size, not the
+// stretched display; in a line edit Ctrl+C still copies its text.
+void tst_CtView::pictureSavedAndCopied()
+{
+    Window w;
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText("40");
+    w.view.findChild<QLineEdit *>("imgPixHeight_")->setText("30");
+    load(w.view.sCtrls.first(), writeSlices(dir.path(), 3, 16));
+    // A field losing the focus to the file dialog repaints before the load is in.
+    QTRY_VERIFY(w.view.sCtrls.first()->maxV() > 0);
+    w.view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.view));
+    const QImage shown = w.view.projImage.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), QSize(40, 30));
+
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    QTest::keyClick(&w.view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32), shown);
+
+    QTest::keyClick(&w.view, Qt::Key_S, Qt::ControlModifier);
+    auto *dialog = w.view.findChild<QFileDialog *>();
+    QVERIFY(dialog && dialog->isVisible());
+    // What was shown when the user asked is what gets saved.
+    QMetaObject::invokeMethod(&w.view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+    QVERIFY(w.view.projImage.convertToFormat(QImage::Format_RGB32) != shown);
+    const QString name = dir.filePath("saved.bmp");
+    dialog->selectFile(name);
+    static_cast<QDialog *>(dialog)->accept();
+    QImageReader reader(name);
+    QCOMPARE(reader.format(), QByteArray("bmp"));
+    QCOMPARE(reader.read().convertToFormat(QImage::Format_RGB32), shown);
+
+    auto *field = w.view.sCtrls.first()->findChild<QLineEdit *>("minThPC_");
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(), field->text());
 }
 
 QTEST_MAIN(tst_CtView)

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
@@ -35,6 +36,8 @@ private slots:
     void thresholdDrag_data();
     void thresholdDrag();
     void histogramShowsAfterLoad();
+    void typedNumberRepaintsHistogram_data();
+    void typedNumberRepaintsHistogram();
 #ifndef CTSLAB_LITE
     void volumeColourDialog();
 #endif
@@ -169,8 +172,11 @@ void tst_SlicesCtrl::setters()
     panel.setMaxV(value);
     panel.setMinThPC(value);
     panel.setMaxThPC(value);
-    for (const char *name : { "minV_", "maxV_", "minThPC_", "maxThPC_" })
+    for (const char *name : { "minV_", "maxV_", "minThPC_", "maxThPC_" }) {
         QCOMPARE(edit(panel, name)->text(), text);
+        // A narrow field shows the number's beginning, not its end.
+        QCOMPARE(edit(panel, name)->cursorPosition(), 0);
+    }
     QCOMPARE(repaint.count(), 0);
 }
 
@@ -418,6 +424,35 @@ void tst_SlicesCtrl::histogramShowsAfterLoad()
     // The lower threshold line at column 0; the upper at 100/101 of the width.
     QCOMPARE(after.pixel(0, 1), qRgb(255, 0, 0));
     QCOMPARE(after.pixel(int(100.0 * label->width() / 101), 1), qRgb(255, 0, 0));
+}
+
+void tst_SlicesCtrl::typedNumberRepaintsHistogram_data()
+{
+    QTest::addColumn<QString>("field");
+    for (const char *name : { "minV_", "maxV_", "minThPC_", "maxThPC_" })
+        QTest::newRow(name) << name;
+}
+
+// The threshold lines are drawn from the fields, so finishing an edit must
+// repaint the histogram as well as the projection.
+void tst_SlicesCtrl::typedNumberRepaintsHistogram()
+{
+    QFETCH(QString, field);
+    SlicesCtrl panel;
+    panel.resize(600, 200);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    auto *label = panel.findChild<ExLabel *>("dispH_");
+    qRegisterMetaType<QPainter *>();
+    QSignalSpy drawn(label, &ExLabel::draw);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    drawn.clear();
+
+    QLineEdit *typed = edit(panel, qPrintable(field));
+    typed->setText("30");
+    emit typed->editingFinished();
+    QTRY_VERIFY(drawn.count() > 0);
 }
 
 #ifndef CTSLAB_LITE

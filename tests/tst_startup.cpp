@@ -102,6 +102,8 @@ private slots:
     void japaneseChosen();
     void startedProgram_data();
     void startedProgram();
+    void helpListsTheOptions_data();
+    void helpListsTheOptions();
 };
 
 void tst_Startup::programBaseName_data()
@@ -303,6 +305,35 @@ void tst_Startup::startedProgram()
                                      + lines.join(u'\n')));
         from = at + 1;
     }
+}
+
+void tst_Startup::helpListsTheOptions_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    QTest::newRow("ctslab --help") << QStringLiteral(CTSLAB_PROGRAM) << "--help";
+    QTest::newRow("ctslab-lite -h after other options")
+            << QStringLiteral(CTSLAB_LITE_PROGRAM) << "-h";
+}
+
+// The option list comes before any window: with a display that cannot be
+// opened, the program still prints it and ends well.
+void tst_Startup::helpListsTheOptions()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "no-such-platform");
+    process.setProcessEnvironment(environment);
+    process.start(program, { "-d", "/data", option, "-e" });
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromUtf8(process.readAllStandardOutput());
+    for (const char *shown : { "Usage: ctslab", "-e ", "-j ", "-d DIR", "-c FILE", "--help" })
+        QVERIFY2(help.contains(QLatin1String(shown)), qPrintable(help));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -5,7 +5,9 @@ data/phantom/: 96 grey PNG slices of 128 x 128, an ellipsoid shell with a
 brighter core and two dense spheres, the kind of stack a CT scan of a small
 object gives.
 data/torus/: 48 grey PNG slices of 96 x 96, a tilted torus.
-data/text/: one slice in each of the two text formats.
+data/text/: one slice in each of the two text formats, ring.dat (CT image
+text) and ramp.dat (table text), both named *.dat so that the file dialog's
+default filter shows them.
 """
 import math
 import os
@@ -73,7 +75,7 @@ def torus(root):
 
 def text_slices(root):
     os.makedirs(root, exist_ok=True)
-    with open(os.path.join(root, "ring.ctimg"), "w") as f:
+    with open(os.path.join(root, "ring.dat"), "w") as f:
         f.write("#VELD-CTImg sample ring\n")
         for key, val in (("Range_X0", 0), ("Range_Y0", 0), ("Range_X1", 31), ("Range_Y1", 31)):
             f.write("# %s = %d\n" % (key, val))

@@ -2,11 +2,15 @@
 // (two sets loaded through their panels' file dialogs, the view turned, one
 // section shown) and saves a picture of the whole window. For looking at the
 // program under a real display server:
-//   xvfb-run -s "-screen 0 1280x1024x24" build/ctslab-snapshot out.png [-j]
+//   xvfb-run -s "-screen 0 1280x1024x24" build/ctslab-snapshot out.png [-j] [-d DIR]
+// With -d the stacks come from DIR (as given, so a relative DIR gives short
+// names in the panels' lists) and the picture is rendered at 512 pixels, as
+// for a final picture; the README's screenshot is made that way.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
@@ -45,9 +49,17 @@ int main(int argc, char *argv[])
     if (args.contains("-j") && translator.load(":/Mek_ja_JP.qm"))
         app.installTranslator(&translator);
 
-    const QString data = QStringLiteral(CTSLAB_SAMPLE_DATA);
+    const qsizetype dataAt = args.indexOf("-d");
+    const bool finalPicture = dataAt > 0 && dataAt + 1 < args.size();
+    const QString data = finalPicture ? args.at(dataAt + 1) : QStringLiteral(CTSLAB_SAMPLE_DATA);
     CtView view(data);
     view.resize(900, 1000);
+    if (finalPicture) {
+        view.findChild<QLineEdit *>("imgPixWidth_")->setText("512");
+        view.findChild<QLineEdit *>("imgPixHeight_")->setText("512");
+        for (int step = 0; step < 6; ++step)
+            QMetaObject::invokeMethod(&view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+    }
     view.show();
     view.addSliceSet();
     if (!load(view.sCtrls[0], stack(data + "/phantom")) || !load(view.sCtrls[1], stack(data + "/torus")))

@@ -2,8 +2,15 @@
 
 #include <QCloseEvent>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDebug>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImageWriter>
 #include <QPainter>
+#include <QShortcut>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -17,6 +24,7 @@
 #include "ui_ctview.h"
 #include "view/framedrawing.h"
 #include "view/projection.h"
+#include "view/setcolours.h"
 #include "widgets/chcoord.h"
 #include "widgets/dispa.h"
 #include "widgets/mousec.h"
@@ -27,24 +35,6 @@ namespace {
 // every later step, in either direction, meaningful.
 constexpr double minZoom = 1e-12;
 constexpr double maxZoom = 1e12;
-
-struct SetColours
-{
-    QColor volume;
-    QColor section;
-};
-
-SetColours coloursFor(int n)
-{
-    switch (n % 3) {
-    case 1:
-        return { QColor(127, 0, 127), QColor(0, 127, 0) };
-    case 2:
-        return { QColor(127, 127, 0), QColor(0, 0, 127) };
-    default:
-        return { QColor(0, 127, 127), QColor(127, 0, 0) };
-    }
-}
 
 int sizeField(const QString &text)
 {
@@ -72,9 +62,21 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
     connect(dispMouse, &MouseC::mMoved, this, &CtView::mouseMovedOnDataDisp);
     connect(dispMouse, &MouseC::mReleased, this, &CtView::mouseReleasedOnDataDisp);
     connect(dispMouse, &MouseC::wMoved, this, &CtView::wheelMovedOnDataDisp);
+
+    // Added in code, so that the forms stay as they are.
+    connect(new QShortcut(QKeySequence::Save, this), &QShortcut::activated, this,
+            &CtView::savePicture);
+    connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this,
+            &CtView::copyPicture);
 }
 
-CtView::~CtView() = default;
+CtView::~CtView()
+{
+    // The panels outlive this body: a field of theirs that loses the focus
+    // while the window goes must not ask it to render.
+    for (SlicesCtrl *panel : std::as_const(sCtrls))
+        disconnect(panel, nullptr, this, nullptr);
+}
 
 void CtView::addSliceSet()
 {
@@ -364,4 +366,35 @@ void CtView::wheelMovedOnDataDisp(int step)
     else if (step < 0)
         zoom = std::min(zoom / 0.9, maxZoom);
     paintPImg();
+}
+
+void CtView::savePicture()
+{
+    if (projImage.isNull())
+        return;
+    // The picture as it is now, whatever happens while the dialog is open.
+    const QImage picture = projImage.convertToFormat(QImage::Format_RGB32);
+    if (pictureDir.isEmpty())
+        pictureDir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QStringList patterns;
+    for (const QByteArray &format : QImageWriter::supportedImageFormats())
+        patterns << QStringLiteral("*.") + QString::fromLatin1(format);
+    auto *dialog = new QFileDialog(this, tr("Save Picture"), pictureDir);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilters({ tr("Pictures (%1)").arg(patterns.join(u' ')) });
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    connect(dialog, &QFileDialog::fileSelected, this, [this, picture](const QString &name) {
+        pictureDir = QFileInfo(name).absolutePath();
+        // The suffix names the format.
+        if (!picture.save(name))
+            qDebug() << "picture not saved" << name;
+    });
+    dialog->open();
+}
+
+void CtView::copyPicture()
+{
+    if (!projImage.isNull())
+        QGuiApplication::clipboard()->setImage(projImage);
 }

@@ -89,6 +89,12 @@ private:
 
     // Kept between renderings so that a rendering allocates nothing but its image.
     QList<SetSnapshot> renderSets;
+
+    // Ctrl+S and Ctrl+C: the projection image at its own size, to a file or
+    // to the clipboard.
+    void savePicture();
+    void copyPicture();
+    QString pictureDir;
 };
 
 #endif // VIEW_CTVIEW_H

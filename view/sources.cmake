@@ -2,5 +2,6 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/vec3.h
     ${CMAKE_CURRENT_LIST_DIR}/ctview.h
     ${CMAKE_CURRENT_LIST_DIR}/ctview.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/setcolours.h
 )
 include(${CMAKE_CURRENT_LIST_DIR}/render.cmake OPTIONAL)

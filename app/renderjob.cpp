@@ -1,0 +1,292 @@
+#include "app/renderjob.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "slices/slicedatas.h"
+#include "view/projection.h"
+#include "view/setcolours.h"
+
+namespace {
+
+// One line on a terminal, redrawn in place: a bar, the share done and what
+// is going on. Nothing at all when the messages go elsewhere.
+class Progress
+{
+public:
+    Progress(QTextStream &err, bool shown, int total) : err(err), shown(shown), total(total) { }
+
+    void show(int done, const QString &what)
+    {
+        if (!shown)
+            return;
+        constexpr int barWidth = 30;
+        const int filled = total > 0 ? int(qint64(barWidth) * done / total) : barWidth;
+        const int percent = total > 0 ? int(qint64(100) * done / total) : 100;
+        QString line = QStringLiteral("[%1%2] %3% %4")
+                               .arg(QString(filled, u'#'), QString(barWidth - filled, u'-'))
+                               .arg(percent, 3)
+                               .arg(what);
+        const qsizetype length = line.size();
+        // Blanks over whatever the longer line before left behind.
+        line += QString(std::max<qsizetype>(0, lastLength - length), u' ');
+        lastLength = length;
+        err << '\r' << line;
+        err.flush();
+        open = true;
+    }
+
+    // Ends the line, so that what is written next starts on a line of its own.
+    void finish()
+    {
+        if (!open)
+            return;
+        err << '\n';
+        err.flush();
+        open = false;
+    }
+
+private:
+    QTextStream &err;
+    bool shown;
+    int total;
+    qsizetype lastLength = 0;
+    bool open = false;
+};
+
+// The range as the panel's fields show it after a load, six significant digits.
+double shownNumber(double v)
+{
+    return QString::number(v, 'g', 6).toDouble();
+}
+
+SetSnapshot snapshotOf(const SliceDatas &data, const RenderSetOptions &set, int index)
+{
+    SetSnapshot snapshot;
+    for (const Slice *slice : data.slices)
+        snapshot.slices.append(slice);
+    snapshot.sw = data.width;
+    snapshot.sh = data.height;
+    snapshot.showFrame = set.showFrame;
+    snapshot.showVolume = set.showVolume;
+    snapshot.showSection = set.showSection;
+    snapshot.slider = set.slider;
+    const SetColours colours = coloursFor(index);
+    snapshot.vColor = set.vColor.isValid() ? set.vColor : colours.volume;
+    snapshot.sColor = set.sColor.isValid() ? set.sColor : colours.section;
+    const ColourWindow window = renderWindow(set, data.min, data.max);
+    snapshot.windowLow = window.low;
+    snapshot.windowHigh = window.high;
+    return snapshot;
+}
+
+void fail(QTextStream &err, const QString &message)
+{
+    err << "ctslab-render: " << message << '\n';
+    err.flush();
+}
+
+} // namespace
+
+QStringList setFiles(const QStringList &paths, QString *missing)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            const QDir dir(path);
+            for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+                files << dir.filePath(name);
+        } else if (info.exists()) {
+            files << path;
+        } else {
+            *missing = path;
+            return {};
+        }
+    }
+    return files;
+}
+
+ColourWindow renderWindow(const RenderSetOptions &set, double min, double max)
+{
+    // A value stands in the min or max field, a percentage in the threshold
+    // field next to it; the other field keeps what a load put there.
+    const double minV = set.low.percent ? shownNumber(min) : set.low.number;
+    const double maxV = set.high.percent ? shownNumber(max) : set.high.number;
+    return colourWindow(minV, maxV, set.low.percent ? set.low.number : 0.0,
+                        set.high.percent ? set.high.number : 100.0);
+}
+
+double radians(double degrees)
+{
+    return degrees * std::numbers::pi / 180;
+}
+
+double turnAngle(int frame, int frames)
+{
+    return 2 * std::numbers::pi * frame / frames;
+}
+
+ViewState frameView(const RenderOptions &options, int frame)
+{
+    ViewState view;
+    view.zoom = options.zoom;
+    view.centre = options.centre;
+    // The same turns as drags on the display: to the right, upward, and to
+    // the right along its top edge.
+    rotateAxes(view, view.ny, radians(options.azimuth));
+    rotateAxes(view, view.nx, radians(options.elevation));
+    rotateAxes(view, view.nz, radians(options.roll));
+    if (options.turn > 0 && frame > 0)
+        rotateAxes(view, view.ny, turnAngle(frame, options.turn));
+    return view;
+}
+
+QString frameFileName(const QString &output, int frame, int frames)
+{
+    if (frames < 1)
+        return output;
+    const int digits = std::max(4, int(QString::number(frames - 1).size()));
+    const QString number = QStringLiteral("_%1").arg(frame, digits, 10, QLatin1Char('0'));
+    const QString suffix = QFileInfo(output).suffix();
+    if (suffix.isEmpty())
+        return output + number;
+    return output.chopped(suffix.size() + 1) + number + u'.' + suffix;
+}
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(fileno(stderr));
+#endif
+}
+
+int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, bool progress)
+{
+    RenderOptions options;
+    QString message;
+    switch (parseRenderOptions(arguments, &options, &message)) {
+    case RenderRequest::Help:
+        out << renderHelpText();
+        return RenderSucceeded;
+    case RenderRequest::Version:
+        out << "ctslab-render " << QCoreApplication::applicationVersion() << '\n';
+        return RenderSucceeded;
+    case RenderRequest::Error:
+        fail(err, message);
+        err << "Try ctslab-render --help.\n";
+        return RenderBadCommandLine;
+    case RenderRequest::Render:
+        break;
+    }
+
+    const QString suffix = QFileInfo(options.output).suffix();
+    if (!QImageWriter::supportedImageFormats().contains(suffix.toLower().toLatin1())) {
+        fail(err, QStringLiteral("cannot write pictures named \"%1\": give the output a suffix "
+                                 "this Qt writes, such as .png, .jpg or .tif")
+                          .arg(options.output));
+        return RenderBadCommandLine;
+    }
+
+    QList<QStringList> files;
+    int total = std::max(1, options.turn);
+    for (qsizetype i = 0; i < options.sets.size(); ++i) {
+        QString missing;
+        files.append(setFiles(options.sets.at(i).paths, &missing));
+        if (!missing.isEmpty()) {
+            fail(err, QStringLiteral("no such file or folder: %1").arg(missing));
+            return RenderFailed;
+        }
+        if (files.last().isEmpty()) {
+            fail(err, QStringLiteral("set %1 holds no files: %2")
+                              .arg(i + 1)
+                              .arg(options.sets.at(i).paths.join(u' ')));
+            return RenderFailed;
+        }
+        total += int(files.last().size());
+    }
+
+    Progress bar(err, progress, total);
+    int done = 0;
+    std::vector<std::unique_ptr<SliceDatas>> data;
+    for (qsizetype i = 0; i < options.sets.size(); ++i) {
+        data.push_back(std::make_unique<SliceDatas>());
+        SliceDatas &set = *data.back();
+        const QString what = QStringLiteral("loading set %1").arg(i + 1);
+        bar.show(done, what);
+        int kept = 0;
+        QObject::connect(&set, &SliceDatas::loadedNewFile, &set, [&] {
+            ++kept;
+            bar.show(done + kept, what);
+        });
+        // The window's own loading, run here rather than on a worker thread.
+        set.filesSelected(files.at(i));
+        done += int(files.at(i).size());
+        if (!set.loaded) {
+            bar.finish();
+            fail(err, QStringLiteral("set %1: none of its %2 files could be read as a slice")
+                              .arg(i + 1)
+                              .arg(files.at(i).size()));
+            return RenderFailed;
+        }
+        if (kept < files.at(i).size()) {
+            bar.finish();
+            err << QStringLiteral("ctslab-render: set %1: %2 of %3 files taken; the others are "
+                                  "no slices, flat, or of another size than the first\n")
+                            .arg(i + 1)
+                            .arg(kept)
+                            .arg(files.at(i).size());
+        }
+    }
+
+    QList<SetSnapshot> sets;
+    for (qsizetype i = 0; i < options.sets.size(); ++i)
+        sets.append(snapshotOf(*data.at(i), options.sets.at(i), int(i)));
+
+    QImage image(options.width, options.height, QImage::Format_ARGB32);
+    if (image.isNull()) {
+        bar.finish();
+        fail(err, QStringLiteral("no memory for a picture of %1x%2 pixels")
+                          .arg(options.width)
+                          .arg(options.height));
+        return RenderFailed;
+    }
+    const int frames = std::max(1, options.turn);
+    const ViewState first = frameView(options, 0);
+    for (int k = 0; k < frames; ++k) {
+        const ViewState view = frameView(options, k);
+        for (qsizetype i = 0; i < sets.size(); ++i)
+            sets[i].nz = options.sets.at(i).fixDir ? first.nz : view.nz;
+        bar.show(done, QStringLiteral("rendering frame %1 of %2").arg(k + 1).arg(frames));
+        renderScene(image, view, sets);
+        const QString name = frameFileName(options.output, k, options.turn);
+        QImageWriter writer(name, suffix.toLower().toLatin1());
+        if (!writer.write(image.convertToFormat(QImage::Format_RGB32))) {
+            bar.finish();
+            fail(err, QStringLiteral("cannot write %1: %2").arg(name, writer.errorString()));
+            return RenderFailed;
+        }
+        ++done;
+    }
+    bar.show(done, QStringLiteral("done"));
+    bar.finish();
+    return RenderSucceeded;
+}

@@ -1,0 +1,400 @@
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include "app/renderjob.h"
+#include "app/renderoptions.h"
+#include "panel/slicesctrl.h"
+#include "tests/slicefixtures.h"
+#include "view/ctview.h"
+
+// ctslab-render's options and driver, and the one thing it promises: the
+// picture the window shows for the same state.
+class tst_RenderJob : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void options_data();
+    void options();
+    void failures_data();
+    void failures();
+    void frameFileName_data();
+    void frameFileName();
+    void folderGivesItsFilesInNameOrder();
+    void turntable();
+    void progressOnlyWhenAsked();
+    void windowMatchesCommandLine_data();
+    void windowMatchesCommandLine();
+
+private:
+    struct Run
+    {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+    static Run run(const QStringList &arguments, bool progress = false);
+    static QString sample(const QString &name);
+    static QString describe(const RenderOptions &options);
+    QTemporaryDir dir;
+};
+
+void tst_RenderJob::initTestCase()
+{
+    qRegisterMetaType<Vec3>("Vec3");
+    QVERIFY(dir.isValid());
+    QVERIFY(QFileInfo(sample("torus")).isDir());
+}
+
+tst_RenderJob::Run tst_RenderJob::run(const QStringList &arguments, bool progress)
+{
+    Run result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    result.status = runRender(arguments, out, err, progress);
+    out.flush();
+    err.flush();
+    return result;
+}
+
+QString tst_RenderJob::sample(const QString &name)
+{
+    return QStringLiteral(CTSLAB_SAMPLE_DATA "/") + name;
+}
+
+// The options in one line, set by set, as the rows below expect them.
+QString tst_RenderJob::describe(const RenderOptions &o)
+{
+    const auto end = [](const WindowEnd &e) {
+        return QString::number(e.number) + (e.percent ? "%" : "");
+    };
+    QStringList parts{ QStringLiteral("%1 %2x%3 zoom %4 az %5 el %6 roll %7 centre %8,%9,%10 "
+                                      "turn %11")
+                               .arg(o.output)
+                               .arg(o.width)
+                               .arg(o.height)
+                               .arg(o.zoom)
+                               .arg(o.azimuth)
+                               .arg(o.elevation)
+                               .arg(o.roll)
+                               .arg(o.centre.x)
+                               .arg(o.centre.y)
+                               .arg(o.centre.z)
+                               .arg(o.turn) };
+    for (const RenderSetOptions &s : o.sets) {
+        QString set = s.paths.join(u' ') + " window " + end(s.low) + ':' + end(s.high);
+        if (s.vColor.isValid())
+            set += " v " + s.vColor.name();
+        if (s.sColor.isValid())
+            set += " s " + s.sColor.name();
+        if (s.showSection)
+            set += " section " + QString::number(s.slider);
+        if (s.fixDir)
+            set += " fixed";
+        if (!s.showFrame)
+            set += " no-frame";
+        if (!s.showVolume)
+            set += " no-volume";
+        parts << set;
+    }
+    return parts.join(" | ");
+}
+
+void tst_RenderJob::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+
+    const QString plain = "o.png 256x256 zoom 1 az 0 el 0 roll 0 centre 0,0,0 turn 0";
+    QTest::newRow("one folder, window defaults")
+            << QStringList{ "-o", "o.png", "d" } << plain + " | d window 0%:100%";
+    QTest::newRow("files before the first --set are the first set")
+            << QStringList{ "a", "b", "--set", "c", "-o", "o.png" }
+            << plain + " | a b window 0%:100% | c window 0%:100%";
+    QTest::newRow("set options stay with their set")
+            << QStringList{ "-o", "o.png", "--set", "a", "--window", "10%:90%", "--section",
+                            "-40", "--fix-dir", "--set", "b", "--no-frame", "--no-volume",
+                            "--volume-color", "teal", "--section-colour", "0,0,255" }
+            << plain + " | a window 10%:90% section -40 fixed"
+                     " | b window 0%:100% v #008080 s #0000ff no-frame no-volume";
+    QTest::newRow("values and percentages mix in a window")
+            << QStringList{ "-o", "o.png", "a", "--window", "20:75%" }
+            << plain + " | a window 20:75%";
+    QTest::newRow("negative numbers are values, not options")
+            << QStringList{ "--azimuth", "-30", "--elevation=-12.5", "--roll", "-1e1", "--centre",
+                            "-1,2.5,-3", "-o", "o.png", "a" }
+            << "o.png 256x256 zoom 1 az -30 el -12.5 roll -10 centre -1,2.5,-3 turn 0"
+               " | a window 0%:100%";
+    QTest::newRow("the last global option counts, wherever it stands")
+            << QStringList{ "--size", "64", "-o", "x.png", "a", "--set", "b", "--size",
+                            "300x200", "--zoom", "0.5", "--turn", "36", "--output", "t.tif" }
+            << "t.tif 300x200 zoom 0.5 az 0 el 0 roll 0 centre 0,0,0 turn 36"
+               " | a window 0%:100% | b window 0%:100%";
+    QTest::newRow("--set=path, and after -- a --set is a file")
+            << QStringList{ "-o", "o.png", "--set=a", "--", "--set", "-b" }
+            << plain + " | a --set -b window 0%:100%";
+}
+
+void tst_RenderJob::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+
+    RenderOptions options;
+    QString message;
+    QCOMPARE(parseRenderOptions(arguments, &options, &message), RenderRequest::Render);
+    QCOMPARE(describe(options), expected);
+}
+
+void tst_RenderJob::failures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    const QString torus = sample("torus");
+    const QString out = dir.filePath("failed.png");
+    const QString garbage = writeFixture(dir.filePath("garbage.dat"), "not a slice\n");
+    QDir(dir.path()).mkpath("empty");
+    const QString empty = dir.filePath("empty");
+
+    QTest::newRow("missing file") << QStringList{ "-o", out, torus, "--set", "/no/such/x.png" }
+                                  << 1 << "no such file or folder: /no/such/x.png";
+    QTest::newRow("unreadable set") << QStringList{ "-o", out, garbage } << 1
+                                    << "set 1: none of its 1 files could be read as a slice";
+    QTest::newRow("empty folder") << QStringList{ "-o", out, empty } << 1
+                                  << "set 1 holds no files";
+    QTest::newRow("bad number") << QStringList{ "-o", out, "--zoom", "abc", torus } << 2
+                                << "--zoom \"abc\": not a number";
+    QTest::newRow("infinite number") << QStringList{ "-o", out, "--azimuth", "inf", torus }
+                                     << 2 << "--azimuth \"inf\": not a number";
+    QTest::newRow("zoom of 0") << QStringList{ "-o", out, "--zoom", "0", torus } << 2
+                               << "--zoom \"0\": world units per pixel must be above 0";
+    QTest::newRow("size of 0") << QStringList{ "-o", out, "--size", "0x256", torus } << 2
+                               << "--size \"0x256\": a picture needs at least 1x1 pixels";
+    QTest::newRow("size beyond int") << QStringList{ "-o", out, "--size", "99999999999", torus }
+                                     << 2 << "--size \"99999999999\": not a size";
+    QTest::newRow("size too large") << QStringList{ "-o", out, "--size", "40000x10", torus }
+                                    << 2 << "at most 32767 pixels a side";
+    QTest::newRow("section beyond the slider")
+            << QStringList{ "-o", out, torus, "--section", "101" } << 2
+            << "--section \"101\": not a whole number from -100 to 100";
+    QTest::newRow("turn of 0") << QStringList{ "-o", out, "--turn", "0", torus } << 2
+                               << "--turn \"0\": not a number of frames";
+    QTest::newRow("bad colour") << QStringList{ "-o", out, torus, "--volume-colour", "nocolour" }
+                                << 2 << "--volume-colour \"nocolour\": not a colour";
+    QTest::newRow("bad window") << QStringList{ "-o", out, torus, "--window", "10%" } << 2
+                                << "--window \"10%\": not a window";
+    QTest::newRow("set option before any set")
+            << QStringList{ "-o", out, "--window", "1:2", "--set", torus } << 2
+            << "set options come after the files of their set";
+    QTest::newRow("--set without files") << QStringList{ "-o", out, torus, "--set" } << 2
+                                         << "set 2 names no file or folder";
+    QTest::newRow("no set") << QStringList{ "-o", out } << 2 << "no set";
+    QTest::newRow("no output") << QStringList{ torus } << 2 << "no output file";
+    QTest::newRow("unknown option") << QStringList{ "-o", out, "--spin", torus } << 2
+                                    << "Unknown option 'spin'";
+    QTest::newRow("missing value") << QStringList{ torus, "-o" } << 2 << "Missing value";
+    QTest::newRow("format nobody writes") << QStringList{ "-o", dir.filePath("x.nope"), torus }
+                                          << 2 << "cannot write pictures named";
+    QTest::newRow("unwritable output")
+            << QStringList{ "-o", dir.filePath("no/such/dir/x.png"), torus } << 1
+            << "cannot write " + dir.filePath("no/such/dir/x.png");
+}
+
+void tst_RenderJob::failures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    const Run result = run(arguments);
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.err.startsWith("ctslab-render: "), qPrintable(result.err));
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QVERIFY(result.out.isEmpty());
+    QVERIFY(!QFileInfo::exists(dir.filePath("failed.png")));
+}
+
+void tst_RenderJob::frameFileName_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("no turn: the name itself") << "a/out.png" << 0 << 0 << "a/out.png";
+    QTest::newRow("before the suffix") << "a/out.png" << 7 << 36 << "a/out_0007.png";
+    QTest::newRow("only the last suffix") << "a.b/out.x.tif" << 0 << 1 << "a.b/out.x_0000.tif";
+    QTest::newRow("more frames, more digits") << "t.jpg" << 12345 << 20000 << "t_12345.jpg";
+    QTest::newRow("10000 frames still fit four") << "t.jpg" << 9999 << 10000 << "t_9999.jpg";
+}
+
+void tst_RenderJob::frameFileName()
+{
+    QFETCH(QString, output);
+    QFETCH(int, frame);
+    QFETCH(int, frames);
+    QFETCH(QString, name);
+    QCOMPARE(::frameFileName(output, frame, frames), name);
+}
+
+void tst_RenderJob::folderGivesItsFilesInNameOrder()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    for (const char *name : { "s10.png", "s02.png", "s01.png", ".hidden" })
+        QVERIFY(!writeFixture(folder.filePath(name), "x").isEmpty());
+    QVERIFY(QDir(folder.path()).mkdir("sub.png"));
+    const QString single = writeFixture(dir.filePath("single.dat"), "x");
+
+    QString missing;
+    const QStringList files = setFiles({ single, folder.path() }, &missing);
+    QVERIFY(missing.isEmpty());
+    QCOMPARE(files, (QStringList{ single, folder.filePath("s01.png"), folder.filePath("s02.png"),
+                                  folder.filePath("s10.png") }));
+}
+
+void tst_RenderJob::turntable()
+{
+    const QString still = dir.filePath("still.png");
+    const QString turn = dir.filePath("turn.png");
+    const QStringList common{ "--size", "48x40", "--elevation", "20", sample("phantom") };
+    QCOMPARE(run(QStringList{ "-o", still } + common).status, 0);
+    const Run result = run(QStringList{ "-o", turn, "--turn", "4" } + common);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+
+    QStringList frames;
+    for (const QString &name : QDir(dir.path()).entryList({ "turn*" }, QDir::Files, QDir::Name))
+        frames << name;
+    QCOMPARE(frames, (QStringList{ "turn_0000.png", "turn_0001.png", "turn_0002.png",
+                                   "turn_0003.png" }));
+    // The first frame is the still view; the half turn shows another side.
+    const QImage first(dir.filePath("turn_0000.png"));
+    QCOMPARE(first.size(), QSize(48, 40));
+    QCOMPARE(first, QImage(still));
+    QVERIFY(QImage(dir.filePath("turn_0002.png")) != first);
+}
+
+void tst_RenderJob::progressOnlyWhenAsked()
+{
+    const QStringList arguments{ "-o", dir.filePath("progress.png"), "--size", "16",
+                                 sample("phantom") };
+    QCOMPARE(run(arguments).err, QString());
+    const Run shown = run(arguments, true);
+    QCOMPARE(shown.status, 0);
+    // One line redrawn in place, ended once all is done.
+    QVERIFY2(shown.err.startsWith("\r[") && shown.err.count(u'\n') == 1
+                     && shown.err.contains(QRegularExpression("\r\\[#+\\] 100% done *\n$")),
+             qPrintable(shown.err));
+    QVERIFY(shown.err.contains("loading set 1"));
+}
+
+void tst_RenderJob::windowMatchesCommandLine_data()
+{
+    QTest::addColumn<int>("frame"); // of a turn of 8; -1: no turn
+    QTest::newRow("one picture") << -1;
+    QTest::newRow("frame 3 of a turn, sections fixed") << 3;
+}
+
+// Two sample sets in the window, turned, cut and windowed by hand, against
+// ctslab-render told the same.
+void tst_RenderJob::windowMatchesCommandLine()
+{
+    QFETCH(int, frame);
+
+    CtView view(sample(""));
+    view.findChild<QLineEdit *>("imgPixWidth_")->setText("200");
+    view.findChild<QLineEdit *>("imgPixHeight_")->setText("160");
+    view.findChild<QCheckBox *>("linkCSection_")->setChecked(false);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.addSliceSet();
+    SlicesCtrl *a = view.sCtrls.at(0);
+    SlicesCtrl *b = view.sCtrls.at(1);
+    for (auto [panel, set] : { std::pair{ a, "phantom" }, std::pair{ b, "torus" } }) {
+        QString missing;
+        QMetaObject::invokeMethod(panel, "selectFiles");
+        emit panel->fileDialog->filesSelected(setFiles({ sample(set) }, &missing));
+        // The load is in once the panel has taken the set's range; its
+        // repaint signal alone does not say so, as a field losing the focus
+        // to the dialog repaints too.
+        QTRY_VERIFY_WITH_TIMEOUT(panel->maxV() > 0, 60000);
+        panel->fileDialog->close();
+    }
+    const auto type = [](SlicesCtrl *panel, const char *field, const QString &text) {
+        auto *edit = panel->findChild<QLineEdit *>(field);
+        edit->setText(text);
+        emit edit->editingFinished();
+    };
+    type(a, "minThPC_", "10");
+    type(a, "maxThPC_", "90");
+    a->showCSection()->setChecked(true);
+    a->cSlider()->setValue(20);
+    type(b, "minV_", "20");
+    type(b, "maxV_", "200");
+    b->showFrame()->setChecked(false);
+    b->setVColor(QColor(200, 80, 0));
+    b->showCSection()->setChecked(true);
+    b->cSlider()->setValue(-30);
+
+    QMetaObject::invokeMethod(&view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+    view.centre = Vec3{ 3.5, -7.25, 2 };
+    QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, view.ny),
+                              Q_ARG(double, radians(30)));
+    QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, view.nx),
+                              Q_ARG(double, radians(-20)));
+    QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, view.nz),
+                              Q_ARG(double, radians(15)));
+    QStringList turn;
+    if (frame >= 0) {
+        a->csFixDir()->setChecked(true);
+        b->csFixDir()->setChecked(true);
+        QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, view.ny),
+                                  Q_ARG(double, turnAngle(frame, 8)));
+        turn = QStringList{ "--turn", "8", "--fix-dir" };
+    }
+    const QImage shown = view.projImage.convertToFormat(QImage::Format_RGB32);
+
+    const QString out = dir.filePath("window.png");
+    const Run result = run(QStringList{ "-o", out, "--size", "200x160", "--zoom", "0.9",
+                                        "--centre", "3.5,-7.25,2", "--azimuth", "30",
+                                        "--elevation", "-20", "--roll", "15", sample("phantom"),
+                                        "--window", "10%:90%", "--section", "20" }
+                           + turn
+                           + QStringList{ "--set", sample("torus"), "--window", "20:200",
+                                          "--no-frame", "--volume-colour", "200,80,0",
+                                          "--section", "-30" }
+                           + turn.mid(2));
+    QVERIFY2(result.status == 0, qPrintable(result.err));
+    const QImage written = QImage(frame >= 0 ? ::frameFileName(out, frame, 8) : out)
+                                   .convertToFormat(QImage::Format_RGB32);
+
+    QCOMPARE(written.size(), shown.size());
+    int coloured = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            QVERIFY2(written.pixel(x, y) == shown.pixel(x, y),
+                     qPrintable(QStringLiteral("pixel %1,%2: %3 written, %4 shown")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(written.pixel(x, y), 0, 16)
+                                        .arg(shown.pixel(x, y), 0, 16)));
+            coloured += shown.pixel(x, y) != qRgb(255, 255, 255);
+        }
+    }
+    // Both sets show, so the comparison is not one of two blank pictures.
+    QVERIFY(coloured > 2000);
+}
+
+QTEST_MAIN(tst_RenderJob)
+#include "tst_renderjob.moc"
