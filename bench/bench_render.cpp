@@ -5,11 +5,12 @@
 // direction of view, so that no frame repeats the last. One pixel spans
 // max(width, height) / image size cells, so the stack fills the image.
 //
-//   bench_render [--size WxHxS] [--dir FOLDER] [--frames N] [--window] [WORD ...]
+//   bench_render [--size WxHxS] [--dir FOLDER] [--frames N] [--outline] [--window] [WORD ...]
 //
 // Prints, per case, the median milliseconds per frame, frames per second,
 // nanoseconds per sample of the plain algorithm (rays times the slices each
-// meets inside the grid) and the allocations per frame. Words pick the
+// meets inside the grid) and the allocations per frame. --outline draws each
+// set's frame too, as the window does by default. Words pick the
 // cases whose label holds all of them, for example "oblique 256 picture".
 // --window drives the real main window instead (offscreen): the phantom is
 // loaded through a panel and a rotation drag is timed, one mouse move per
@@ -77,6 +78,7 @@ struct Options
     QString dir;
     int frames = 20;
     bool window = false;
+    bool outline = false;
     QStringList words;
 };
 
@@ -194,7 +196,7 @@ bool makeStack(const Options &o, Stack &stack)
     return true;
 }
 
-SetSnapshot setOf(const Stack &stack, bool text, int n)
+SetSnapshot setOf(const Stack &stack, bool text, int n, bool outline)
 {
     static const QColor volume[] = {{0, 127, 127}, {127, 0, 127}, {127, 127, 0}};
     static const QColor section[] = {{127, 0, 0}, {0, 127, 0}, {0, 0, 127}};
@@ -203,6 +205,7 @@ SetSnapshot setOf(const Stack &stack, bool text, int n)
         set.slices.append(slice.get());
     set.sw = stack.sw;
     set.sh = stack.sh;
+    set.showFrame = outline;
     set.vColor = volume[n % 3];
     set.sColor = section[n % 3];
     const ColourWindow window = colourWindow(0, 255, 0, 100);
@@ -239,12 +242,13 @@ int renderCases(const Options &o)
                             continue;
                         QList<SetSnapshot> list;
                         for (int n = 0; n < sets; ++n) {
-                            list.append(setOf(stack, QString(kind) == "text", n));
+                            list.append(setOf(stack, QString(kind) == "text", n, o.outline));
                             list.back().showSection = section;
                             list.back().nz = viewFrame(view, 0, zoom).nz;
                         }
                         renderScene(image, viewFrame(view, 0, zoom), list); // warm-up
                         std::vector<double> ms;
+                        ms.reserve(o.frames);
                         const long long before = allocations;
                         const double cpuBefore = cpuMs();
                         for (int frame = 1; frame <= o.frames; ++frame) {
@@ -367,6 +371,8 @@ int main(int argc, char **argv)
             o.dir = QString::fromLocal8Bit(argv[++i]);
         } else if (arg == "--frames" && i + 1 < argc) {
             o.frames = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
+        } else if (arg == "--outline") {
+            o.outline = true;
         } else if (arg == "--window") {
             o.window = true;
         } else {

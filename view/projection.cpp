@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #ifdef __SSE2__
@@ -432,8 +433,9 @@ void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> 
         return;
     const int W = image.width();
     const int H = image.height();
-    QPainter p(&image);
-    p.fillRect(0, 0, W, H, QColor(255, 255, 255));
+    image.fill(QColor(255, 255, 255));
+    // A painter is opened only for frames: it allocates, the rest does not.
+    std::optional<QPainter> p;
     for (const SetSnapshot &set : sets) {
         if (set.sw <= 0 || set.sh <= 0)
             continue;
@@ -443,11 +445,14 @@ void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> 
 #else
         const QColor frameColour = set.vColor;
 #endif
-        if (set.showFrame)
-            paintFrame(p, view, W, H, ss, set.sw, set.sh, false, frameColour);
+        if (set.showFrame) {
+            if (!p)
+                p.emplace(&image);
+            paintFrame(*p, view, W, H, ss, set.sw, set.sh, false, frameColour);
+        }
         if (set.showVolume)
             renderVolume(image, view, set);
         if (set.showFrame)
-            paintFrame(p, view, W, H, ss, set.sw, set.sh, true, frameColour);
+            paintFrame(*p, view, W, H, ss, set.sw, set.sh, true, frameColour);
     }
 }
