@@ -9,11 +9,11 @@
 #include <cmath>
 #include <new>
 
-bool Slice::load(const QString &fileName)
+bool Slice::load(const QString &fileName, QString *whyNot)
 {
     if (readPicture(fileName))
         return true;
-    if (readCtImage(fileName) || readTable(fileName)) {
+    if (readCtImage(fileName) || readTable(fileName) || readDicom(fileName, whyNot)) {
         isImage = false;
         return true;
     }
