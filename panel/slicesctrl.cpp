@@ -45,7 +45,8 @@ int lineColumn(double x, int w)
 }
 
 // The local files a drop carries, in the order given; a folder gives the
-// files directly inside it, in name order.
+// files directly inside it, in name order. Only files a file dialog offers
+// count: no pipes or devices, which a reader would wait on for ever.
 QStringList droppedFiles(const QMimeData *mime)
 {
     QStringList names;
@@ -53,10 +54,12 @@ QStringList droppedFiles(const QMimeData *mime)
         if (!url.isLocalFile())
             continue;
         const QFileInfo info(url.toLocalFile());
-        if (!info.isDir()) {
+        if (info.isFile()) {
             names.append(info.absoluteFilePath());
             continue;
         }
+        if (!info.isDir())
+            continue;
         const QFileInfoList inside =
                 QDir(info.absoluteFilePath()).entryInfoList(QDir::Files, QDir::Name);
         for (const QFileInfo &file : inside)

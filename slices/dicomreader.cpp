@@ -239,8 +239,10 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     // The grid is made before the pixel data is loaded or decoded: the buffer
     // that then comes and goes lies above it in the heap and leaves no gaps
     // that slow every later allocation down.
-    if (!makeGrid(columns, rowCount))
-        return refuse(QStringLiteral("no memory for a grid of %1 x %2").arg(columns).arg(rowCount));
+    if (!makeGrid(columns, rowCount)) {
+        return refuse(
+                QStringLiteral("no memory for a grid of %1 x %2").arg(columns).arg(rowCount));
+    }
 
     E_TransferSyntax encoding = EXS_Unknown;
     const DcmRepresentationParameter *parameter = nullptr;
