@@ -12,10 +12,12 @@
 #include "dcmtk/dcmdata/dcdatset.h"
 #include "dcmtk/dcmdata/dcdeftag.h"
 #include "dcmtk/dcmdata/dcfilefo.h"
+#include "dcmtk/dcmdata/dcmetinf.h"
 #include "dcmtk/dcmdata/dcpixel.h"
 #include "dcmtk/dcmdata/dcpixseq.h"
 #include "dcmtk/dcmdata/dcpxitem.h"
 #include "dcmtk/dcmdata/dcrledrg.h"
+#include "dcmtk/dcmdata/dcuid.h"
 #include "dcmtk/dcmdata/dcxfer.h"
 #include "dcmtk/dcmjpeg/djdecode.h"
 #include "dcmtk/dcmjpls/djdecode.h"
@@ -66,6 +68,21 @@ bool looksLikeDicom(const QByteArray &head)
 QString text(const OFString &value)
 {
     return QString::fromLatin1(value.c_str()).trimmed();
+}
+
+// Whether the dataset after the file meta header is deflated. The library
+// cannot weigh an element's length against a deflated stream, so it makes
+// room for whatever length a header claims, up to 4 GiB, before it finds the
+// stream too short; such files are refused before the library reads them.
+bool deflated(const QString &fileName)
+{
+    DcmFileFormat meta;
+    OFString syntax;
+    return meta.loadFile(OFFilename(QFile::encodeName(fileName).constData()), EXS_Unknown,
+                         EGL_noChange, DCM_MaxReadLength, ERM_metaOnly)
+                   .good()
+            && meta.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, syntax).good()
+            && text(syntax) == QLatin1String(UID_DeflatedExplicitVRLittleEndianTransferSyntax);
 }
 
 // One component of a decimal-string attribute, read as the text slices read
@@ -144,6 +161,8 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     file.close();
 
     setUpDicom();
+    if (deflated(fileName))
+        return refuse(QStringLiteral("deflated DICOM file (its lengths cannot be checked)"));
     DcmFileFormat format;
     OFCondition status = format.loadFile(OFFilename(QFile::encodeName(fileName).constData()));
     if (status.bad())
@@ -236,13 +255,12 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
         return refuse(QStringLiteral("DICOM rescale slope or intercept is no finite number"));
     }
 
-    // The grid is made before the pixel data is loaded or decoded: the buffer
-    // that then comes and goes lies above it in the heap and leaves no gaps
-    // that slow every later allocation down.
-    if (!makeGrid(columns, rowCount)) {
-        return refuse(
-                QStringLiteral("no memory for a grid of %1 x %2").arg(columns).arg(rowCount));
-    }
+    // The grid is made once the pixel data is known to be there, and before it
+    // is loaded or decoded: the buffer that then comes and goes lies above the
+    // grid in the heap and leaves no gaps that slow later allocations down.
+    const auto makeCells = [&] { return makeGrid(columns, rowCount); };
+    const QString noMemory =
+            QStringLiteral("no memory for a grid of %1 x %2").arg(columns).arg(rowCount);
 
     E_TransferSyntax encoding = EXS_Unknown;
     const DcmRepresentationParameter *parameter = nullptr;
@@ -268,15 +286,23 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
             return refuse(QStringLiteral("no DICOM decoder for %1")
                                   .arg(QString::fromLatin1(originalEncoding.getXferName())));
         }
+        if (!makeCells())
+            return refuse(noMemory);
         status = data->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
         if (status.bad() || !data->canWriteXfer(EXS_LittleEndianExplicit))
             return refuse(QStringLiteral("DICOM decoder failed (%1)").arg(status.text()));
-    } else if (!pixels->valueLoaded() && qint64(pixels->getLength()) > fileSize) {
-        // The library would make room for the whole claimed length first.
-        return refuse(cutShort);
+        if (qint64(pixels->getLength()) < bytesNeeded)
+            return refuse(bytesShort(pixels->getLength()));
+    } else {
+        // A value still in the file must lie within it; only then is a grid
+        // made for it, so a few forged bytes never claim a large one.
+        if (!pixels->valueLoaded() && qint64(pixels->getLength()) > fileSize)
+            return refuse(cutShort);
+        if (qint64(pixels->getLength()) < bytesNeeded)
+            return refuse(bytesShort(pixels->getLength()));
+        if (!makeCells())
+            return refuse(noMemory);
     }
-    if (qint64(pixels->getLength()) < bytesNeeded)
-        return refuse(bytesShort(pixels->getLength()));
 
     // The samples are copied out of the file (or out of what the decoder made)
     // into a buffer each thread keeps for the next file, in local byte order:
@@ -343,6 +369,8 @@ bool readHeader(const QString &fileName, Header *header)
         return false;
 
     setUpDicom();
+    if (deflated(fileName))
+        return false;
     DcmFileFormat format;
     // Long values, the pixel data above all, stay in the file.
     if (format.loadFile(OFFilename(QFile::encodeName(fileName).constData()), EXS_Unknown,

@@ -70,9 +70,6 @@ void tst_DicomReader::realFiles_data()
     QTest::newRow("MR, no rescale")
         << "MR_small.dcm" << 64 << 64 << 127.0 << 2145.0 << 2125338.0
         << QList<double>{ 905, 1019, 862 };
-    QTest::newRow("deflated, 8-bit")
-        << "image_dfl.dcm" << 512 << 512 << 0.0 << 255.0 << 33322688.0
-        << QList<double>{ 213, 213, 188 };
     QTest::newRow("CT slice without a suffix")
         << "ct5n/2062" << 16 << 16 << -888.0 << 44.0 << -90697.0
         << QList<double>{ -50, -50, -729 };
@@ -143,9 +140,10 @@ void tst_DicomReader::writtenValues_data()
     QTest::newRow("MONOCHROME1 keeps the values")
         << inverted << "-82944 -1026.5 -1024|-1021.5 -1019 80893.5";
 
+    // No JPEG-LS file is written here: DCMTK 3.6.7's JPEG-LS encoder corrupts
+    // the heap on an image this small. The real JPEG-LS file above is decoded.
     for (const auto &[encoding, name] :
          { std::pair{ EXS_RLELossless, "RLE" }, std::pair{ EXS_JPEGProcess14SV1, "JPEG lossless" },
-           std::pair{ EXS_JPEGLSLossless, "JPEG-LS lossless" },
            std::pair{ EXS_BigEndianExplicit, "big endian" } }) {
         DicomFixture compressed = ct;
         compressed.encoding = encoding;
@@ -233,6 +231,11 @@ void tst_DicomReader::refused_data()
     QTest::newRow("truncated")
         << "MR_truncated.dcm" << none
         << "unreadable DICOM file (I/O suspension or premature end of stream)";
+    QTest::newRow("deflated: lengths the library would trust")
+        << "image_dfl.dcm" << none << "deflated DICOM file (its lengths cannot be checked)";
+    QTest::newRow("deflated, an element claiming 1.3 GB")
+        << "deflated_huge_element.dcm" << none
+        << "deflated DICOM file (its lengths cannot be checked)";
     QTest::newRow("no decoder")
         << "JPEG2000.dcm" << none
         << "no DICOM decoder for JPEG 2000 (Lossless or Lossy)";
