@@ -1,6 +1,8 @@
-// libFuzzer target: any bytes as a slice text file, read by the reader that
-// FUZZ_READER names (readCtImage or readTable).
+// libFuzzer target: any bytes as a slice file, read by the reader that
+// FUZZ_READER names (readCtImage, readTable or readDicom); with FUZZ_ORDER the
+// header pass that orders a selection reads them first, as a load does.
 
+#include "slices/dicomreader.h"
 #include "slices/slice.h"
 
 #include <QFile>
@@ -20,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.write(reinterpret_cast<const char *>(data), qint64(size));
     file.close();
 
+#ifdef FUZZ_ORDER
+    if (loadingOrder({ path, path }) != QStringList({ path, path }))
+        __builtin_trap();
+#endif
     Slice slice;
     if (!slice.FUZZ_READER(path))
         return 0;

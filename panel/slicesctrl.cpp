@@ -1,10 +1,16 @@
 #include "panel/slicesctrl.h"
 
 #include <QColorDialog>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLocale>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -40,6 +46,30 @@ int lineColumn(double x, int w)
     return int(std::clamp(std::trunc(x), -2.0, double(w) + 2.0));
 }
 
+// The local files a drop carries, in the order given; a folder gives the
+// files directly inside it, in name order. Only files a file dialog offers
+// count: no pipes or devices, which a reader would wait on for ever.
+QStringList droppedFiles(const QMimeData *mime)
+{
+    QStringList names;
+    for (const QUrl &url : mime->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo info(url.toLocalFile());
+        if (info.isFile()) {
+            names.append(info.absoluteFilePath());
+            continue;
+        }
+        if (!info.isDir())
+            continue;
+        const QFileInfoList inside =
+                QDir(info.absoluteFilePath()).entryInfoList(QDir::Files, QDir::Name);
+        for (const QFileInfo &file : inside)
+            names.append(file.absoluteFilePath());
+    }
+    return names;
+}
+
 #ifndef CTSLAB_LITE
 QPixmap swatch(const QColor &colour)
 {
@@ -59,6 +89,10 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
     ui->showB2_->setChecked(true);
     ui->showB_->setVisible(false);
     ui->slicesCtrlFrame_->setVisible(true);
+    setAcceptDrops(true);
+    // A file dropped on a number field loads too, instead of becoming its text.
+    for (QLineEdit *edit : { ui->minV_, ui->maxV_, ui->minThPC_, ui->maxThPC_ })
+        edit->setAcceptDrops(false);
 
     lastDir = startDir;
     mouseRelay = &ui->dispH_->mouse;
@@ -170,13 +204,34 @@ void SlicesCtrl::selectFiles()
     fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
     fileDialog->setFileMode(QFileDialog::ExistingFiles);
     fileDialog->setDirectory(lastDir);
-    fileDialog->setNameFilters({ tr("Data Files (*.dat *.png)"), tr("Any Files (* *.*)") });
+    fileDialog->setNameFilters({ tr("Data Files (*.dat *.png)"), tr("Any Files (* *.*)"),
+                                 tr("Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)") });
 #ifndef CTSLAB_LITE
     fileDialog->setWindowTitle(tr("Select Data Files"));
 #endif
     // The set lives on the worker thread, so the names travel queued.
     connect(fileDialog, &QFileDialog::filesSelected, &sliceDatas, &SliceDatas::filesSelected);
     fileDialog->show();
+}
+
+void SlicesCtrl::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.cbegin(), urls.cend(), [](const QUrl &url) { return url.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void SlicesCtrl::dropEvent(QDropEvent *event)
+{
+    const QStringList names = droppedFiles(event->mimeData());
+    if (names.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Queued to the worker like the dialog's selection, so a drop during a load
+    // replaces the set once that load is over.
+    QMetaObject::invokeMethod(
+            &sliceDatas, [set = &sliceDatas, names] { set->filesSelected(names); },
+            Qt::QueuedConnection);
 }
 
 #ifndef CTSLAB_LITE
@@ -220,13 +275,18 @@ void SlicesCtrl::noticedLoadFilesFinished()
 {
     double lo;
     double hi;
+    qsizetype loaded;
+    SliceDatas::Account account;
     {
         std::shared_lock lock(sliceDatas.guard);
         lo = sliceDatas.min;
         hi = sliceDatas.max;
+        loaded = sliceDatas.slices.size();
+        account = sliceDatas.account;
     }
     setMinV(lo);
     setMaxV(hi);
+    ui->nameList_->setToolTip(accountText(loaded, account));
     ui->dispH_->update();
     emit paintPImg();
 }
@@ -234,6 +294,22 @@ void SlicesCtrl::noticedLoadFilesFinished()
 void SlicesCtrl::datasCleared()
 {
     ui->nameList_->clear();
+    ui->nameList_->setToolTip(QString());
+}
+
+QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &account)
+{
+    QString text = tr("%1 of %2 files loaded").arg(loaded).arg(account.selected);
+    QStringList skipped;
+    if (account.flat > 0)
+        skipped.append(tr("%1 flat").arg(account.flat));
+    if (account.unreadable > 0)
+        skipped.append(tr("%1 unreadable").arg(account.unreadable));
+    if (account.otherSize > 0)
+        skipped.append(tr("%1 of another size").arg(account.otherSize));
+    if (!skipped.isEmpty())
+        text += QLatin1String("; ") + skipped.join(QLatin1String(", "));
+    return text;
 }
 
 void SlicesCtrl::drawHist(QPainter *p)

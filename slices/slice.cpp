@@ -27,11 +27,11 @@ const SliceTiles &Slice::tiles() const
     return tileSummary ? *tileSummary : none;
 }
 
-bool Slice::load(const QString &fileName)
+bool Slice::load(const QString &fileName, QString *whyNot)
 {
     if (readPicture(fileName))
         return true;
-    if (readCtImage(fileName) || readTable(fileName)) {
+    if (readCtImage(fileName) || readTable(fileName) || readDicom(fileName, whyNot)) {
         isImage = false;
         return true;
     }

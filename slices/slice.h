@@ -29,10 +29,13 @@ public:
     // Callers pass only 0 <= x < width and 0 <= y < height.
     double valueAt(int x, int y) const;
 
-    bool load(const QString &fileName);
+    // whyNot, when given, receives the reason a file is refused.
+    bool load(const QString &fileName, QString *whyNot = nullptr);
     bool readPicture(const QString &fileName);
     bool readCtImage(const QString &fileName);
     bool readTable(const QString &fileName);
+    // Tried last, so only for files every other reader refuses.
+    bool readDicom(const QString &fileName, QString *whyNot = nullptr);
 
     // Largest grid a text slice may declare. 2^26 cells are 64 Mi doubles,
     // 512 MiB for one slice: more than any scanner's slice needs (8192 x 8192),

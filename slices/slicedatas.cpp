@@ -1,6 +1,8 @@
 #include "slices/slicedatas.h"
+#include "slices/dicomreader.h"
 
 #include <QColor>
+#include <QDebug>
 #include <QPainter>
 #include <QPen>
 #include <QRect>
@@ -42,6 +44,7 @@ void SliceDatas::clear()
         height = 0;
         min = 0.0;
         max = 1.0;
+        account = {};
     }
     emit cleared();
 }
@@ -67,19 +70,40 @@ void SliceDatas::filesSelected(QStringList files)
     int setHeight = 0;
     double setMin = DBL_MAX;
     double setMax = -DBL_MAX;
-    for (const QString &name : files) {
+    Account tally;
+    tally.selected = files.size();
+    // Each file left out says why, in one line.
+    const auto skip = [](const QString &name, int &count, const QString &reason) {
+        ++count;
+        qDebug() << "Skipped" << name << reason;
+    };
+    for (const QString &name : loadingOrder(files, &stopRequested)) {
         if (stopRequested.load())
             break;
         auto slice = std::make_unique<Slice>();
-        if (!slice->load(name))
+        QString whyNot;
+        if (!slice->load(name, &whyNot)) {
+            skip(name, tally.unreadable, whyNot);
             continue;
+        }
         // The first slice read fixes the size, even one refused below as flat.
         if (setWidth <= 0 && slice->width > 0 && slice->height != 0) {
             setWidth = slice->width;
             setHeight = slice->height;
         }
-        if (slice->width != setWidth || slice->height != setHeight || !(slice->max > slice->min))
+        if (slice->width != setWidth || slice->height != setHeight) {
+            skip(name, tally.otherSize,
+                 QStringLiteral("%1 x %2, the set's slices are %3 x %4")
+                         .arg(slice->width)
+                         .arg(slice->height)
+                         .arg(setWidth)
+                         .arg(setHeight));
             continue;
+        }
+        if (!(slice->max > slice->min)) {
+            skip(name, tally.flat, QStringLiteral("flat: every value is %1").arg(slice->min));
+            continue;
+        }
         setMax = std::max(setMax, slice->max);
         setMin = std::min(setMin, slice->min);
         stack.append(slice.release());
@@ -99,6 +123,7 @@ void SliceDatas::filesSelected(QStringList files)
         height = setHeight;
         min = setMin;
         max = setMax;
+        account = tally;
         if (accepted) {
             loaded = true;
             publishHistogram(histogram);

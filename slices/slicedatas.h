@@ -49,6 +49,17 @@ public:
     double maxCount = 0.0;
     QImage histImage;
 
+    // How the last load went: the names it was given and those it left out,
+    // by reason. Zero after clear.
+    struct Account
+    {
+        int selected = 0;
+        int flat = 0;
+        int unreadable = 0;
+        int otherSize = 0;
+    };
+    Account account;
+
     // Empties the set; the histogram stays as it is.
     void clear();
     // Builds the histogram of the slices the set holds now.

@@ -5,6 +5,8 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/slicetiles.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ctimagereader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tablereader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dicomreader.h
+    ${CMAKE_CURRENT_LIST_DIR}/dicomreader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.h
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.cpp
 )

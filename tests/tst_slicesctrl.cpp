@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -13,6 +14,10 @@
 
 #include "panel/slicesctrl.h"
 #include "widgets/exlabel.h"
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 // The panel built both ways: the lite variant has no colour dialogs, no
 // swatches and no changedSliderStat.
@@ -29,6 +34,9 @@ private slots:
     void setters();
     void loadThroughDialog();
     void loadAcceptingNothing();
+    void dropFiles_data();
+    void dropFiles();
+    void dropWhileLoading();
     void reopenDialogStartsWhereTheLastStood();
     void controlSignals_data();
     void controlSignals();
@@ -199,7 +207,8 @@ void tst_SlicesCtrl::loadThroughDialog()
     QVERIFY(dialog);
     QCOMPARE(dialog->directory().absolutePath(), QDir(dir.path()).absolutePath());
     QCOMPARE(dialog->nameFilters(),
-             QStringList({ "Data Files (*.dat *.png)", "Any Files (* *.*)" }));
+             QStringList({ "Data Files (*.dat *.png)", "Any Files (* *.*)",
+                           "Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)" }));
     QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
     QVERIFY(!dialog->isModal());
 #ifndef CTSLAB_LITE
@@ -222,6 +231,8 @@ void tst_SlicesCtrl::loadThroughDialog()
     QCOMPARE(edit(panel, "minThPC_")->text(), QStringLiteral("20"));
     QCOMPARE(edit(panel, "maxThPC_")->text(), QStringLiteral("100.0"));
     QCOMPARE(done.count(), 1);
+    QCOMPARE(list->toolTip(),
+             QStringLiteral("3 of 5 files loaded; 1 unreadable, 1 of another size"));
 }
 
 void tst_SlicesCtrl::loadAcceptingNothing()
@@ -235,6 +246,122 @@ void tst_SlicesCtrl::loadAcceptingNothing()
     QCOMPARE(edit(panel, "minV_")->text(), QStringLiteral("1.79769e+308"));
     QCOMPARE(edit(panel, "maxV_")->text(), QStringLiteral("-1.79769e+308"));
     QCOMPARE(panel.findChild<QComboBox *>("nameList_")->count(), 0);
+}
+
+static QStringList listed(SlicesCtrl &panel)
+{
+    auto *list = panel.findChild<QComboBox *>("nameList_");
+    QStringList names;
+    for (int i = 0; i < list->count(); ++i)
+        names << list->itemText(i);
+    return names;
+}
+
+// Drops local files on the panel as a file manager would; whether the panel
+// took the drag.
+static bool drop(QWidget *target, const QStringList &paths)
+{
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    mime.setUrls(urls);
+    mime.setText(paths.join(u'\n'));   // file managers offer the names as text too
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &dropped);
+    return dropped.isAccepted();
+}
+
+void tst_SlicesCtrl::dropFiles_data()
+{
+    QTest::addColumn<QString>("target");     // the panel or one of its children
+    QTest::addColumn<QStringList>("dropped"); // names in the folder; "." the folder itself
+    QTest::addColumn<QStringList>("loaded");
+
+    QTest::newRow("files in the given order")
+        << "" << QStringList{ "s16_2.png", "notes.txt", "s16_0.png" }
+        << QStringList{ "s16_2.png", "s16_0.png" };
+    QTest::newRow("a folder gives its files in name order")
+        << "" << QStringList{ "." } << QStringList{ "s16_0.png", "s16_1.png", "s16_2.png" };
+#ifdef Q_OS_UNIX
+    QTest::newRow("a pipe is left out: reading it would wait for ever")
+        << "" << QStringList{ "pipe", "s16_1.png" } << QStringList{ "s16_1.png" };
+#endif
+    QTest::newRow("onto a number field")
+        << "minV_" << QStringList{ "s16_1.png" } << QStringList{ "s16_1.png" };
+    QTest::newRow("onto the name list")
+        << "nameList_" << QStringList{ "s16_1.png", "s16_0.png" }
+        << QStringList{ "s16_1.png", "s16_0.png" };
+}
+
+void tst_SlicesCtrl::dropFiles()
+{
+    QFETCH(QString, target);
+    QFETCH(QStringList, dropped);
+    QFETCH(QStringList, loaded);
+
+    QTemporaryDir dir;
+    QVERIFY(!writeGreySlices(dir.path(), 3, 16).isEmpty());
+    QFile notes(dir.filePath("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write("not a slice\n");
+    notes.close();
+    QVERIFY(QDir(dir.path()).mkdir("inner"));   // a folder inside a dropped folder is left out
+#ifdef Q_OS_UNIX
+    QCOMPARE(mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600), 0);
+#endif
+
+    SlicesCtrl panel(dir.path());
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QWidget *widget = target.isEmpty() ? &panel : panel.findChild<QWidget *>(target);
+    QVERIFY(widget);
+    QStringList paths;
+    for (const QString &name : dropped)
+        paths << QDir(dir.filePath(name)).absolutePath();
+    QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
+    QVERIFY(drop(widget, paths));
+    QVERIFY(done.wait());
+
+    QStringList expected;
+    for (const QString &name : loaded)
+        expected << QDir(dir.path()).absoluteFilePath(name);
+    QCOMPARE(listed(panel), expected);
+    QCOMPARE(edit(panel, "minV_")->text(), QStringLiteral("0"));
+    QVERIFY(!panel.fileDialog);
+}
+
+void tst_SlicesCtrl::dropWhileLoading()
+{
+    QTemporaryDir dir;
+    const QStringList first = writeGreySlices(dir.path(), 1, 64);
+    const QStringList second = writeGreySlices(dir.path(), 2, 16);
+    QStringList many;
+    for (int i = 0; i < 200; ++i)
+        many << first;
+
+    SlicesCtrl panel(dir.path());
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
+    emit panel.fileDialog->filesSelected(many);
+    QVERIFY(drop(&panel, second));
+    // Like a second selection in the dialog: the first load ends, then the
+    // dropped files replace it.
+    QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 60000);
+    QCOMPARE(listed(panel), second);
+    QCOMPARE(panel.findChild<QComboBox *>("nameList_")->toolTip(),
+             QStringLiteral("2 of 2 files loaded"));
+
+    // Nothing local, nothing taken.
+    QMimeData web;
+    web.setUrls({ QUrl(QStringLiteral("https://example.org/slice.png")) });
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&panel, &enter);
+    QVERIFY(!enter.isAccepted());
 }
 
 void tst_SlicesCtrl::reopenDialogStartsWhereTheLastStood()
@@ -411,6 +538,9 @@ void tst_SlicesCtrl::histogramShowsAfterLoad()
     QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
     emit panel.fileDialog->filesSelected(names);
     QVERIFY(done.wait());
+    // A number field that loses the focus to the dialog repaints too, maybe
+    // before the load is over; the account of the load comes with its end.
+    QTRY_VERIFY(!panel.findChild<QComboBox *>("nameList_")->toolTip().isEmpty());
 
     const QImage after = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
     int bars = 0;

@@ -3,7 +3,7 @@
 # Every entry point (make run, make test, .ci/run) goes through here.
 set -e
 PACKAGES="cmake ninja-build g++ make qt6-base-dev qt6-base-dev-tools qt6-tools-dev \
-qt6-tools-dev-tools qt6-l10n-tools libgl-dev qt6-image-formats-plugins"
+qt6-tools-dev-tools qt6-l10n-tools libgl-dev qt6-image-formats-plugins libdcmtk-dev"
 
 missing=""
 for p in $PACKAGES; do

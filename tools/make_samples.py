@@ -8,7 +8,12 @@ data/torus/: 48 grey PNG slices of 96 x 96, a tilted torus.
 data/text/: one slice in each of the two text formats, ring.dat (CT image
 text) and ramp.dat (table text), both named *.dat so that the file dialog's
 default filter shows them.
+data/dicom/: 48 CT slices of 64 x 64 as DICOM files, a head-like phantom in
+Hounsfield units (12 bits stored, intercept -1024). The file names run from the
+top of the head down, as a scanner numbers its images; the series loads in
+position order, from the lowest slice up.
 """
+import hashlib
 import math
 import os
 import struct
@@ -91,8 +96,101 @@ def text_slices(root):
                 f.write("%d,%d,%.3f\n" % (100 + x, 200 + y, x * 0.5 + y * 0.25))
 
 
+def uid(text):
+    # A UID under the 2.25 root, made from a UUID-sized hash so that every
+    # run writes the same files.
+    return "2.25.%d" % int(hashlib.md5(text.encode()).hexdigest(), 16)
+
+
+def element(group, elem, vr, value):
+    if isinstance(value, str):
+        value = value.encode("ascii")
+        if len(value) % 2:
+            value += b"\0" if vr == "UI" else b" "
+    head = struct.pack("<HH", group, elem) + vr.encode("ascii")
+    if vr in ("OB", "OW", "SQ", "UN", "UT"):
+        return head + struct.pack("<HI", 0, len(value)) + value
+    return head + struct.pack("<H", len(value)) + value
+
+
+def write_dicom(path, meta, dataset):
+    """A DICOM file in explicit VR little endian; elements in tag order."""
+    body = b"".join(element(*e) for e in meta)
+    with open(path, "wb") as f:
+        f.write(b"\0" * 128 + b"DICM")
+        f.write(element(0x0002, 0x0000, "UL", struct.pack("<I", len(body))))
+        f.write(body)
+        f.write(b"".join(element(*e) for e in dataset))
+
+
+def dicom_series(root):
+    w = h = 64
+    n = 48
+    spacing = 4.0
+    os.makedirs(root, exist_ok=True)
+    ct_image = "1.2.840.10008.5.1.4.1.1.2"
+    study = uid("ctslab sample study")
+    series = uid("ctslab sample series")
+    us = lambda v: struct.pack("<H", v)
+    for k in range(n):
+        z = (n - 1 - k) * spacing
+        zc = (k - n / 2 + 0.5) / (n / 2)
+        pixels = []
+        for y in range(h):
+            for x in range(w):
+                u = (x - w / 2 + 0.5) / (w / 2)
+                v = (y - h / 2 + 0.5) / (h / 2)
+                r = math.sqrt((u / 0.78) ** 2 + (v / 0.92) ** 2 + (zc / 0.95) ** 2)
+                hu = -1000
+                if r < 1.0:
+                    hu = 1000 if r > 0.88 else 35 + ((x * 7 + y * 3 + k * 5) % 11)
+                    if (abs(u) - 0.18) ** 2 / 0.01 + (v + 0.1) ** 2 / 0.06 + zc ** 2 / 0.2 < 1:
+                        hu = 8
+                if y in (58, 59) and 6 <= x < 58:
+                    hu = 150    # the couch, in every slice
+                pixels.append(hu + 1024)
+        instance = uid("ctslab sample image %d" % k)
+        meta = [
+            (0x0002, 0x0001, "OB", b"\0\1"),
+            (0x0002, 0x0002, "UI", ct_image),
+            (0x0002, 0x0003, "UI", instance),
+            (0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1"),
+            (0x0002, 0x0012, "UI", uid("ctslab make_samples")),
+        ]
+        dataset = [
+            (0x0008, 0x0008, "CS", "ORIGINAL\\PRIMARY\\AXIAL"),
+            (0x0008, 0x0016, "UI", ct_image),
+            (0x0008, 0x0018, "UI", instance),
+            (0x0008, 0x0060, "CS", "CT"),
+            (0x0008, 0x103E, "LO", "ctslab sample head phantom"),
+            (0x0010, 0x0010, "PN", "Sample^Phantom"),
+            (0x0010, 0x0020, "LO", "CTSLAB-SAMPLE"),
+            (0x0018, 0x0050, "DS", "%g" % spacing),
+            (0x0020, 0x000D, "UI", study),
+            (0x0020, 0x000E, "UI", series),
+            (0x0020, 0x0011, "IS", "1"),
+            (0x0020, 0x0013, "IS", str(k + 1)),
+            (0x0020, 0x0032, "DS", "-126\\-126\\%g" % z),
+            (0x0020, 0x0037, "DS", "1\\0\\0\\0\\1\\0"),
+            (0x0028, 0x0002, "US", us(1)),
+            (0x0028, 0x0004, "CS", "MONOCHROME2"),
+            (0x0028, 0x0010, "US", us(h)),
+            (0x0028, 0x0011, "US", us(w)),
+            (0x0028, 0x0030, "DS", "%g\\%g" % (spacing, spacing)),
+            (0x0028, 0x0100, "US", us(16)),
+            (0x0028, 0x0101, "US", us(12)),
+            (0x0028, 0x0102, "US", us(11)),
+            (0x0028, 0x0103, "US", us(0)),
+            (0x0028, 0x1052, "DS", "-1024"),
+            (0x0028, 0x1053, "DS", "1"),
+            (0x7FE0, 0x0010, "OW", struct.pack("<%dH" % len(pixels), *pixels)),
+        ]
+        write_dicom(os.path.join(root, "ct_%03d.dcm" % k), meta, dataset)
+
+
 if __name__ == "__main__":
     top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
     phantom(os.path.join(top, "phantom"))
     torus(os.path.join(top, "torus"))
     text_slices(os.path.join(top, "text"))
+    dicom_series(os.path.join(top, "dicom"))

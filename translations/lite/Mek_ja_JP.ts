@@ -42,6 +42,22 @@
         <translation> :</translation>
     </message>
     <message>
+        <source>%1 flat</source>
+        <translation>平坦 %1</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files loaded</source>
+        <translation>%2 ファイル中 %1 ファイルを読み込み</translation>
+    </message>
+    <message>
+        <source>%1 of another size</source>
+        <translation>サイズ違い %1</translation>
+    </message>
+    <message>
+        <source>%1 unreadable</source>
+        <translation>読めない %1</translation>
+    </message>
+    <message>
         <source>%]</source>
         <translation>%]</translation>
     </message>
@@ -80,6 +96,10 @@
     <message>
         <source>S Color</source>
         <translation>断面色</translation>
+    </message>
+    <message>
+        <source>Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)</source>
+        <translation>スキャナファイル (*.dcm *.dicom *.ima *.tif *.tiff *.webp)</translation>
     </message>
     <message>
         <source>Select</source>

@@ -1,0 +1,243 @@
+#include "slices/slicedatas.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <shared_mutex>
+
+#include "tests/dicomfixtures.h"
+#include "tests/slicefixtures.h"
+
+// Whole loads of the files scanners write, through a slice set: TIFF stacks
+// beside the same PNG stacks, DICOM series in position order, and the account
+// of what a load left out. The set runs on the test thread here; its threading
+// is the same for every format.
+class tst_ScannerFiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QStringList load(SliceDatas &set, const QStringList &files);
+
+    QTemporaryDir dir;
+
+private slots:
+    void tiffStackLikePng_data();
+    void tiffStackLikePng();
+    void filesOfTodayUnchanged_data();
+    void filesOfTodayUnchanged();
+    void dicomSeries();
+    void account();
+};
+
+// The names the set accepted, in the order it announced them.
+QStringList tst_ScannerFiles::load(SliceDatas &set, const QStringList &files)
+{
+    QStringList accepted;
+    const auto connection = connect(&set, &SliceDatas::loadedNewFile,
+                                    [&accepted](const QString &name) { accepted.append(name); });
+    set.filesSelected(files);
+    disconnect(connection);
+    return accepted;
+}
+
+static QImage greyRamp(int index, QImage::Format format)
+{
+    QImage image(24, 10, QImage::Format_Grayscale16);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<quint16 *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = quint16((x * 2731 + y * 617 + index * 4099) % 65536);
+    }
+    return image.convertToFormat(format);
+}
+
+void tst_ScannerFiles::tiffStackLikePng_data()
+{
+    QTest::addColumn<QImage::Format>("format");
+    QTest::newRow("8-bit grey") << QImage::Format_Grayscale8;
+    QTest::newRow("16-bit grey") << QImage::Format_Grayscale16;
+}
+
+void tst_ScannerFiles::tiffStackLikePng()
+{
+    QFETCH(QImage::Format, format);
+
+    QStringList tiffs;
+    QStringList pngs;
+    for (int i = 0; i < 3; ++i) {
+        const QImage image = greyRamp(i, format);
+        tiffs.append(path(QStringLiteral("stack%1.tif").arg(i)));
+        pngs.append(path(QStringLiteral("stack%1.png").arg(i)));
+        QVERIFY(image.save(tiffs.last(), "tiff"));
+        QVERIFY(image.save(pngs.last(), "png"));
+    }
+    SliceDatas fromTiff;
+    SliceDatas fromPng;
+    QCOMPARE(load(fromTiff, tiffs), tiffs);
+    QCOMPARE(load(fromPng, pngs), pngs);
+
+    QCOMPARE(fromTiff.width, fromPng.width);
+    QCOMPARE(fromTiff.height, fromPng.height);
+    QCOMPARE(fromTiff.min, fromPng.min);
+    QCOMPARE(fromTiff.max, fromPng.max);
+    QCOMPARE(fromTiff.counts, fromPng.counts);
+    for (int i = 0; i < tiffs.size(); ++i) {
+        const Slice *tiff = fromTiff.slices.at(i);
+        const Slice *png = fromPng.slices.at(i);
+        QVERIFY(tiff->isImage);
+        for (int y = 0; y < png->height; ++y) {
+            for (int x = 0; x < png->width; ++x)
+                QCOMPARE(tiff->valueAt(x, y), png->valueAt(x, y));
+        }
+    }
+}
+
+void tst_ScannerFiles::filesOfTodayUnchanged_data()
+{
+    // Files the picture plugins now claim by their suffix alone still load as
+    // they did before those plugins came.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("isImage");
+    QTest::addColumn<double>("firstValue");
+
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    greyRamp(0, QImage::Format_Grayscale8).save(&buffer, "png");
+    const QByteArray text = "#VELD-CTImg\n# Range_X1 = 2\n# Range_Y1 = 1\n0 0 5\n2 1 7.5\n";
+    QTest::newRow("PNG named .tif") << "picture.tif" << png << true << 0.0;
+    QTest::newRow("PNG named .webp") << "picture.webp" << png << true << 0.0;
+    QTest::newRow("CT text named .tiff") << "text.tiff" << text << false << 5.0;
+    QTest::newRow("CT text named .dcm") << "text.dcm" << text << false << 5.0;
+}
+
+void tst_ScannerFiles::filesOfTodayUnchanged()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, isImage);
+    QFETCH(double, firstValue);
+
+    Slice slice;
+    QVERIFY(slice.load(writeFixture(path(name), contents)));
+    QCOMPARE(slice.isImage, isImage);
+    QCOMPARE(slice.valueAt(0, 0), firstValue);
+}
+
+void tst_ScannerFiles::dicomSeries()
+{
+    // A series written in shuffled name order, with a DICOM report, a cut-off
+    // image and a multi-frame image of the same series among it, and a
+    // picture of the same size first.
+    QTemporaryDir here;
+    const auto name = [&here](const char *file) { return here.filePath(file); };
+    QImage picture(3, 2, QImage::Format_Grayscale8);
+    picture.fill(0);
+    picture.scanLine(1)[2] = 9;
+    QVERIFY(picture.save(name("a_picture.png"), "png"));
+
+    struct Slot
+    {
+        const char *file;
+        double z;
+        int first;
+    };
+    const Slot series[] = { { "im4", 20.0, 400 }, { "im1", -5.0, 100 }, { "im3", 12.5, 300 },
+                            { "im2", 0.0, 200 } };
+    DicomFixture image;
+    image.representation = 1;
+    image.intercept = QStringLiteral("-1000");
+    for (const Slot &slot : series) {
+        image.position = QStringLiteral("-10\\-10\\%1").arg(slot.z);
+        image.raw = { slot.first, 1, 2, 3, 4, 0xffff };
+        QVERIFY(writeDicom(name(slot.file), image));
+    }
+    DicomFixture report = image;
+    report.raw.clear();
+    QVERIFY(writeDicom(name("report"), report));
+    DicomFixture frames = image;
+    frames.frames = QStringLiteral("2");
+    frames.raw += frames.raw;
+    QVERIFY(writeDicom(name("frames"), frames));
+    QFile whole(name("im2"));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QString cut = writeFixture(name("cut"), whole.readAll().chopped(4));
+
+    const QStringList selection = { name("a_picture.png"), name("im4"), name("report"),
+                                    name("im1"),           name("frames"), cut,
+                                    name("im3"),           name("im2") };
+    QTest::ignoreMessage(QtDebugMsg,
+                         qPrintable(QStringLiteral("Skipped \"%1\" \"multi-frame DICOM image "
+                                                   "(2 frames)\"")
+                                            .arg(name("frames"))));
+    QTest::ignoreMessage(QtDebugMsg,
+                         qPrintable(QStringLiteral("Skipped \"%1\" \"DICOM object without an "
+                                                   "image\"")
+                                            .arg(name("report"))));
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression(QStringLiteral("^Skipped \"%1\" \"unreadable DICOM "
+                                                           "file \\(.+\\)\"$")
+                                                    .arg(QRegularExpression::escape(cut))));
+    SliceDatas set;
+    const QStringList accepted = load(set, selection);
+    QCOMPARE(accepted, QStringList({ name("im1"), name("im2"), name("im3"), name("im4"),
+                                     name("a_picture.png") }));
+
+    QCOMPARE(set.width, 3);
+    QCOMPARE(set.height, 2);
+    const double firsts[] = { -900, -800, -700, -600, 0 };
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(set.slices.at(i)->valueAt(0, 0), firsts[i]);
+    QCOMPARE(set.slices.first()->valueAt(2, 1), -1001.0);
+    QVERIFY(!set.slices.first()->isImage);
+    QCOMPARE(set.min, -1001.0);
+    QCOMPARE(set.max, 9.0);
+    QCOMPARE(set.account.selected, 8);
+    QCOMPARE(set.account.unreadable, 3);
+    QCOMPARE(set.account.flat + set.account.otherSize, 0);
+}
+
+void tst_ScannerFiles::account()
+{
+    QTemporaryDir here;
+    const auto grey = [&here](const char *file, int w, int h, int level) {
+        QImage image(w, h, QImage::Format_Grayscale8);
+        image.fill(level);
+        image.scanLine(0)[0] = level == 0 ? 0 : 255;
+        const QString name = here.filePath(file);
+        return image.save(name, "png") ? name : QString();
+    };
+    const QString first = grey("first.png", 4, 4, 10);
+    const QString flatOne = grey("flat.png", 4, 4, 0);
+    const QString small = grey("small.png", 2, 2, 10);
+    const QString notes = writeFixture(here.filePath("notes.txt"), "notes\n");
+    const QString last = grey("last.png", 4, 4, 20);
+
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Skipped \"%1\" \"flat: every "
+                                                               "value is 0\"")
+                                                         .arg(flatOne)));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Skipped \"%1\" \"2 x 2, the "
+                                                               "set's slices are 4 x 4\"")
+                                                         .arg(small)));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Skipped \"%1\" \"not a picture, "
+                                                               "text slice or DICOM file\"")
+                                                         .arg(notes)));
+    SliceDatas set;
+    QCOMPARE(load(set, { first, flatOne, small, notes, last }), QStringList({ first, last }));
+    QCOMPARE(set.account.selected, 5);
+    QCOMPARE(set.account.flat, 1);
+    QCOMPARE(set.account.otherSize, 1);
+    QCOMPARE(set.account.unreadable, 1);
+
+    // A new selection starts a new account.
+    set.clear();
+    QCOMPARE(set.account.selected, 0);
+    QCOMPARE(set.account.flat, 0);
+}
+
+QTEST_GUILESS_MAIN(tst_ScannerFiles)
+#include "tst_scannerfiles.moc"
