@@ -2,7 +2,6 @@
 
 #include <QColorDialog>
 #include <QFileDialog>
-#include <QLocale>
 #include <QPainter>
 #include <QPixmap>
 
@@ -11,6 +10,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "slices/textnumber.h"
 #include "ui_slicesctrl.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
@@ -18,12 +18,9 @@
 
 namespace {
 
-// A field that does not hold a finite number counts as 0.
 double readNumber(const QLineEdit *edit)
 {
-    bool ok = false;
-    const double v = QLocale::c().toDouble(edit->text(), &ok);
-    return ok && std::isfinite(v) ? v : 0.0;
+    return textNumber(edit->text());
 }
 
 void writeNumber(QLineEdit *edit, double v)
@@ -97,6 +94,15 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
 
 SlicesCtrl::~SlicesCtrl()
 {
+    // The children outlive this body and still signal while they go: a line
+    // edit that had the focus finishes its edit. Nothing of that, nor a notice
+    // of the set, may reach a panel whose members are being destroyed.
+    const QList<QObject *> children = findChildren<QObject *>();
+    for (QObject *child : children)
+        disconnect(child, nullptr, this, nullptr);
+    disconnect(mouseRelay, nullptr, this, nullptr);
+    disconnect(&sliceDatas, nullptr, this, nullptr);
+
     // The set and the thread object die right after this body: a running
     // load must be over and the thread stopped before either goes.
     sliceDatas.requestStop();

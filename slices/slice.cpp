@@ -1,12 +1,11 @@
 #include "slices/slice.h"
+#include "slices/textnumber.h"
 
 #include <QFile>
 #include <QImageReader>
-#include <QLocale>
 #include <QTextStream>
 
 #include <cfloat>
-#include <cmath>
 #include <new>
 
 bool Slice::load(const QString &fileName)
@@ -75,6 +74,16 @@ std::array<qint64, 256> Slice::pictureTally() const
     return tally;
 }
 
+qint64 Slice::memoryBytes() const
+{
+    if (isImage)
+        return image.sizeInBytes();
+    qint64 bytes = rows.capacity() * qint64(sizeof(QList<double>));
+    for (const QList<double> &row : rows)
+        bytes += row.capacity() * qint64(sizeof(double));
+    return bytes;
+}
+
 bool Slice::makeGrid(int columns, int rowCount)
 {
     // A grid below the cell limit may still not fit in memory; the reader then
@@ -102,15 +111,6 @@ bool Slice::makeGrid(int columns, int rowCount)
         return false;
     }
     return true;
-}
-
-double Slice::textValue(const QString &field)
-{
-    bool ok = false;
-    const double value = QLocale::c().toDouble(field, &ok);
-    // "nan", "inf" and overflowing exponents read like any other non-number,
-    // so no value that is not finite reaches a slice's range or a histogram.
-    return ok && std::isfinite(value) ? value : 0.0;
 }
 
 // Opens a text slice whose first line begins with the tag, and resets what

@@ -36,6 +36,9 @@ public:
     // yet a forged header cannot make one file claim the whole memory.
     static constexpr qint64 maxCells = qint64(1) << 26;
 
+    // Bytes the values take in memory: the picture, or the rows of the grid.
+    qint64 memoryBytes() const;
+
     // How often each value 0..255 occurs in a picture slice; the same
     // values as valueAt, counted in one pass over the scan lines.
     std::array<qint64, 256> pictureTally() const;
@@ -43,7 +46,6 @@ public:
 private:
     bool beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag);
     bool makeGrid(int columns, int rowCount);
-    static double textValue(const QString &field);
 };
 
 inline double Slice::valueAt(int x, int y) const

@@ -58,6 +58,14 @@ public:
     // down without waiting for a long selection to be read.
     void requestStop();
 
+    // The bytes of slice values that all sets of the process may hold
+    // together. A slice that would go beyond it is refused like a misfit, so a
+    // large selection cannot make the system end the program for want of
+    // memory. By default half the physical memory.
+    static qint64 memoryBudget();
+    static void setMemoryBudget(qint64 bytes);
+    static qint64 defaultMemoryBudget();
+
 signals:
     void cleared();
     void loadedNewFile(QString fname);
@@ -73,6 +81,8 @@ private:
     void publishHistogram(const Histogram &histogram);
 
     std::atomic<bool> stopRequested = false;
+    // What the slices in `slices` take of the budget; changed with them.
+    qint64 heldBytes = 0;
 };
 
 #endif // SLICES_SLICEDATAS_H
