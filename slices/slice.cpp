@@ -2,6 +2,7 @@
 #include "slices/textnumber.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QTextStream>
 
@@ -10,6 +11,10 @@
 
 bool Slice::load(const QString &fileName)
 {
+    // Only a regular file is read: a named pipe or a device picked in the
+    // dialog could block the panel's thread, and the closing window with it.
+    if (!QFileInfo(fileName).isFile())
+        return false;
     if (readPicture(fileName))
         return true;
     if (readCtImage(fileName) || readTable(fileName)) {
