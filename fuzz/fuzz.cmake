@@ -1,7 +1,7 @@
-# libFuzzer targets for the two text readers, one source built once per
-# reader; the whole build already carries -fsanitize=fuzzer-no-link,address,
-# undefined, the targets add the driver.
-foreach(pair "fuzz_ctimage;readCtImage" "fuzz_table;readTable")
+# libFuzzer targets; the whole build already carries -fsanitize=fuzzer-no-link,
+# address,undefined, the targets add the driver. One source is built once per
+# slice reader, and once for the whole of Slice::load.
+foreach(pair "fuzz_ctimage;readCtImage" "fuzz_table;readTable" "fuzz_load;load")
     list(GET pair 0 target)
     list(GET pair 1 reader)
     add_executable(${target} ${CMAKE_CURRENT_LIST_DIR}/fuzz_reader.cpp)
@@ -9,3 +9,8 @@ foreach(pair "fuzz_ctimage;readCtImage" "fuzz_table;readTable")
     target_link_libraries(${target} PRIVATE ctcore)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
 endforeach()
+
+# The configuration reader with its tokenizer.
+add_executable(fuzz_config ${CMAKE_CURRENT_LIST_DIR}/fuzz_config.cpp)
+target_link_libraries(fuzz_config PRIVATE ctcore)
+target_link_options(fuzz_config PRIVATE -fsanitize=fuzzer)
