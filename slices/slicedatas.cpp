@@ -14,7 +14,9 @@
 #include <vector>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -79,11 +81,6 @@ SliceDatas::~SliceDatas()
 {
     qDeleteAll(slices);
     giveBackToBudget(heldBytes);
-}
-
-qint64 SliceDatas::memoryBudget()
-{
-    return budget.load();
 }
 
 void SliceDatas::setMemoryBudget(qint64 bytes)

@@ -62,7 +62,6 @@ public:
     // together. A slice that would go beyond it is refused like a misfit, so a
     // large selection cannot make the system end the program for want of
     // memory. By default half the physical memory.
-    static qint64 memoryBudget();
     static void setMemoryBudget(qint64 bytes);
     static qint64 defaultMemoryBudget();
 
