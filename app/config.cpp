@@ -38,6 +38,12 @@ bool Config::readFile(const QString &fileName)
         return false;
     }
 
+    // Distinct files can chain without end; each level holds a file open.
+    if (filesInProgress.size() >= maxIncludeDepth) {
+        qDebug() << "Config files nested too deeply, INCLUDE skipped :" << fileName;
+        return false;
+    }
+
     // An empty name (a bare INCLUDE, or "-c" without a value) is refused
     // here; QFile would add a warning of its own.
     QFile file(fileName);

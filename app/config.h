@@ -19,6 +19,10 @@ public:
     bool hasKey(const QString &key) const;
     bool hasKeyNoCase(const QString &key) const;
 
+    // Most files open at once along a chain of INCLUDE lines, the first one
+    // counted; a file further down is skipped.
+    static constexpr int maxIncludeDepth = 64;
+
     // Exact-case table: keys as written.
     const QStringList &keys() const { return exactKeys; }
     const QStringList &values() const { return exactValues; }

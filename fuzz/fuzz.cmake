@@ -1,7 +1,7 @@
-# libFuzzer targets for the two text readers and the DICOM reader, one source
-# built once per reader; the whole build already carries
-# -fsanitize=fuzzer-no-link,address,undefined, the targets add the driver.
-foreach(pair "fuzz_ctimage;readCtImage" "fuzz_table;readTable" "fuzz_dicom;readDicom")
+# libFuzzer targets; the whole build already carries -fsanitize=fuzzer-no-link,
+# address,undefined, the targets add the driver. One source is built once per
+# slice reader, and once for the whole of Slice::load.
+foreach(pair "fuzz_ctimage;readCtImage" "fuzz_table;readTable" "fuzz_dicom;readDicom" "fuzz_load;load")
     list(GET pair 0 target)
     list(GET pair 1 reader)
     add_executable(${target} ${CMAKE_CURRENT_LIST_DIR}/fuzz_reader.cpp)
@@ -11,3 +11,8 @@ foreach(pair "fuzz_ctimage;readCtImage" "fuzz_table;readTable" "fuzz_dicom;readD
 endforeach()
 # The DICOM target also runs the header pass that orders a series.
 target_compile_definitions(fuzz_dicom PRIVATE FUZZ_ORDER)
+
+# The configuration reader with its tokenizer.
+add_executable(fuzz_config ${CMAKE_CURRENT_LIST_DIR}/fuzz_config.cpp)
+target_link_libraries(fuzz_config PRIVATE ctcore)
+target_link_options(fuzz_config PRIVATE -fsanitize=fuzzer)

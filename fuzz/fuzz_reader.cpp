@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes as a slice file, read by the reader that
-// FUZZ_READER names (readCtImage, readTable or readDicom); with FUZZ_ORDER the
-// header pass that orders a selection reads them first, as a load does.
+// FUZZ_READER names: readCtImage, readTable, readDicom, or load, which tries
+// every reader in turn, as a slice set does. With FUZZ_ORDER the header pass
+// that orders a selection reads the file first, as a load does.
 
 #include "slices/dicomreader.h"
 #include "slices/slice.h"
@@ -11,6 +12,42 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+
+namespace {
+
+// A grid that was built must match its size, within the cell limit, and hold
+// only finite values.
+void checkGrid(const Slice &slice)
+{
+    if (slice.rows.size() != slice.height || qint64(slice.width) * slice.height > Slice::maxCells)
+        __builtin_trap();
+    for (int y = 0; y < slice.height; ++y) {
+        if (slice.rows.at(y).size() != slice.width)
+            __builtin_trap();
+        for (int x = 0; x < slice.width; ++x) {
+            if (!std::isfinite(slice.valueAt(x, y)))
+                __builtin_trap();
+        }
+    }
+    if (slice.min <= slice.max && !(std::isfinite(slice.min) && std::isfinite(slice.max)))
+        __builtin_trap();
+}
+
+// A picture keeps its size, and its range holds every value it gives.
+void checkPicture(const Slice &slice)
+{
+    if (slice.image.width() != slice.width || slice.image.height() != slice.height)
+        __builtin_trap();
+    for (int y = 0; y < slice.height; ++y) {
+        for (int x = 0; x < slice.width; ++x) {
+            const double v = slice.valueAt(x, y);
+            if (v < slice.min || v > slice.max || v < 0 || v > 255)
+                __builtin_trap();
+        }
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -29,21 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Slice slice;
     if (!slice.FUZZ_READER(path))
         return 0;
-    // A grid that was built must match its size, within the cell limit, and
-    // hold only finite values.
-    if (slice.width <= 0 || slice.height <= 0 || slice.rows.size() != slice.height
-        || qint64(slice.width) * slice.height > Slice::maxCells) {
+    if (slice.width <= 0 || slice.height <= 0)
         __builtin_trap();
-    }
-    for (int y = 0; y < slice.height; ++y) {
-        if (slice.rows.at(y).size() != slice.width)
-            __builtin_trap();
-        for (int x = 0; x < slice.width; ++x) {
-            if (!std::isfinite(slice.valueAt(x, y)))
-                __builtin_trap();
-        }
-    }
-    if (slice.min <= slice.max && !(std::isfinite(slice.min) && std::isfinite(slice.max)))
-        __builtin_trap();
+    if (slice.isImage)
+        checkPicture(slice);
+    else
+        checkGrid(slice);
     return 0;
 }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "slices/textnumber.h"
 #include "ui_slicesctrl.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
@@ -24,12 +25,9 @@
 
 namespace {
 
-// A field that does not hold a finite number counts as 0.
 double readNumber(const QLineEdit *edit)
 {
-    bool ok = false;
-    const double v = QLocale::c().toDouble(edit->text(), &ok);
-    return ok && std::isfinite(v) ? v : 0.0;
+    return textNumber(edit->text());
 }
 
 void writeNumber(QLineEdit *edit, double v)
@@ -136,6 +134,15 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
 
 SlicesCtrl::~SlicesCtrl()
 {
+    // The children outlive this body and still signal while they go: a line
+    // edit that had the focus finishes its edit. Nothing of that, nor a notice
+    // of the set, may reach a panel whose members are being destroyed.
+    const QList<QObject *> children = findChildren<QObject *>();
+    for (QObject *child : children)
+        disconnect(child, nullptr, this, nullptr);
+    disconnect(mouseRelay, nullptr, this, nullptr);
+    disconnect(&sliceDatas, nullptr, this, nullptr);
+
     // The set and the thread object die right after this body: a running
     // load must be over and the thread stopped before either goes.
     sliceDatas.requestStop();
@@ -307,6 +314,8 @@ QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &acc
         skipped.append(tr("%1 unreadable").arg(account.unreadable));
     if (account.otherSize > 0)
         skipped.append(tr("%1 of another size").arg(account.otherSize));
+    if (account.overBudget > 0)
+        skipped.append(tr("%1 beyond the memory budget").arg(account.overBudget));
     if (!skipped.isEmpty())
         text += QLatin1String("; ") + skipped.join(QLatin1String(", "));
     return text;

@@ -1,4 +1,5 @@
 #include "slices/slice.h"
+#include "slices/textnumber.h"
 
 #include <QFile>
 #include <QStringList>
@@ -72,7 +73,7 @@ bool Slice::readCtImage(const QString &fileName)
         const int y = fields.at(1).toInt(nullptr, 10);
         if (x < 0 || x >= width || y < 0 || y >= height)
             continue;
-        const double value = textValue(fields.at(2));
+        const double value = textNumber(fields.at(2));
         rows[y][x] = value;
         max = std::max(max, value);
         min = std::min(min, value);

@@ -1,14 +1,14 @@
 #include "slices/slice.h"
+#include "slices/textnumber.h"
 
 #include "slices/slicetiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
-#include <QLocale>
 #include <QTextStream>
 
 #include <cfloat>
-#include <cmath>
 #include <new>
 
 Slice::Slice() = default;
@@ -29,6 +29,16 @@ const SliceTiles &Slice::tiles() const
 
 bool Slice::load(const QString &fileName, QString *whyNot)
 {
+    // Only a regular file is read: a named pipe or a device picked in the
+    // dialog could block the panel's thread, and the closing window with it.
+    const QFileInfo info(fileName);
+    if (!info.isFile()) {
+        if (whyNot) {
+            *whyNot = info.exists() ? QStringLiteral("not a regular file")
+                                    : QStringLiteral("cannot be opened");
+        }
+        return false;
+    }
     if (readPicture(fileName))
         return true;
     if (readCtImage(fileName) || readTable(fileName) || readDicom(fileName, whyNot)) {
@@ -93,6 +103,16 @@ std::array<qint64, 256> Slice::pictureTally() const
     return tally;
 }
 
+qint64 Slice::memoryBytes() const
+{
+    if (isImage)
+        return image.sizeInBytes();
+    qint64 bytes = rows.capacity() * qint64(sizeof(QList<double>));
+    for (const QList<double> &row : rows)
+        bytes += row.capacity() * qint64(sizeof(double));
+    return bytes;
+}
+
 bool Slice::makeGrid(int columns, int rowCount)
 {
     // A grid below the cell limit may still not fit in memory; the reader then
@@ -120,15 +140,6 @@ bool Slice::makeGrid(int columns, int rowCount)
         return false;
     }
     return true;
-}
-
-double Slice::textValue(const QString &field)
-{
-    bool ok = false;
-    const double value = QLocale::c().toDouble(field, &ok);
-    // "nan", "inf" and overflowing exponents read like any other non-number,
-    // so no value that is not finite reaches a slice's range or a histogram.
-    return ok && std::isfinite(value) ? value : 0.0;
 }
 
 // Opens a text slice whose first line begins with the tag, and resets what

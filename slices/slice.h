@@ -42,6 +42,9 @@ public:
     // yet a forged header cannot make one file claim the whole memory.
     static constexpr qint64 maxCells = qint64(1) << 26;
 
+    // Bytes the values take in memory: the picture, or the rows of the grid.
+    qint64 memoryBytes() const;
+
     // How often each value 0..255 occurs in a picture slice; the same
     // values as valueAt, counted in one pass over the scan lines.
     std::array<qint64, 256> pictureTally() const;
@@ -57,8 +60,6 @@ public:
 private:
     bool beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag);
     bool makeGrid(int columns, int rowCount);
-    static double textValue(const QString &field);
-
     mutable std::once_flag tilesMade;
     mutable std::unique_ptr<SliceTiles> tileSummary;
 };

@@ -14,6 +14,56 @@
 #include <mutex>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+qint64 physicalMemory()
+{
+#if defined(Q_OS_WIN)
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof(status);
+    if (GlobalMemoryStatusEx(&status))
+        return qint64(status.ullTotalPhys);
+#elif defined(_SC_PHYS_PAGES)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        return qint64(pages) * pageSize;
+#endif
+    // Unknown: no more than a small machine has.
+    return qint64(4) << 30;
+}
+
+// One budget for every set: each panel's set loads on its own thread, and
+// it is the process that runs out of memory.
+std::atomic<qint64> budget = SliceDatas::defaultMemoryBudget();
+std::atomic<qint64> budgetTaken = 0;
+
+bool takeFromBudget(qint64 bytes)
+{
+    qint64 taken = budgetTaken.load();
+    do {
+        if (bytes > budget.load() - taken)
+            return false;
+    } while (!budgetTaken.compare_exchange_weak(taken, taken + bytes));
+    return true;
+}
+
+void giveBackToBudget(qint64 bytes)
+{
+    budgetTaken.fetch_sub(bytes);
+}
+
+} // namespace
+
 struct SliceDatas::Histogram
 {
     QList<int> counts;
@@ -31,6 +81,17 @@ SliceDatas::SliceDatas(QObject *parent)
 SliceDatas::~SliceDatas()
 {
     qDeleteAll(slices);
+    giveBackToBudget(heldBytes);
+}
+
+void SliceDatas::setMemoryBudget(qint64 bytes)
+{
+    budget.store(bytes);
+}
+
+qint64 SliceDatas::defaultMemoryBudget()
+{
+    return physicalMemory() / 2;
 }
 
 void SliceDatas::clear()
@@ -39,6 +100,8 @@ void SliceDatas::clear()
         std::unique_lock lock(guard);
         qDeleteAll(slices);
         slices.clear();
+        giveBackToBudget(heldBytes);
+        heldBytes = 0;
         loaded = false;
         width = 0;
         height = 0;
@@ -70,6 +133,7 @@ void SliceDatas::filesSelected(QStringList files)
     int setHeight = 0;
     double setMin = DBL_MAX;
     double setMax = -DBL_MAX;
+    qint64 stackBytes = 0;
     Account tally;
     tally.selected = files.size();
     // Each file left out says why, in one line.
@@ -104,6 +168,13 @@ void SliceDatas::filesSelected(QStringList files)
             skip(name, tally.flat, QStringLiteral("flat: every value is %1").arg(slice->min));
             continue;
         }
+        const qint64 bytes = slice->memoryBytes();
+        if (!takeFromBudget(bytes)) {
+            ++tally.overBudget;
+            qDebug() << "Slice memory budget reached, file skipped :" << name;
+            continue;
+        }
+        stackBytes += bytes;
         setMax = std::max(setMax, slice->max);
         setMin = std::min(setMin, slice->min);
         stack.append(slice.release());
@@ -119,6 +190,7 @@ void SliceDatas::filesSelected(QStringList files)
     {
         std::unique_lock lock(guard);
         slices = stack;
+        heldBytes = stackBytes;
         width = setWidth;
         height = setHeight;
         min = setMin;

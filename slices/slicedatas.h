@@ -57,6 +57,7 @@ public:
         int flat = 0;
         int unreadable = 0;
         int otherSize = 0;
+        int overBudget = 0;
     };
     Account account;
 
@@ -68,6 +69,13 @@ public:
     // usual, with what it has; every later load stops at once. For shutting
     // down without waiting for a long selection to be read.
     void requestStop();
+
+    // The bytes of slice values that all sets of the process may hold
+    // together. A slice that would go beyond it is refused like a misfit, so a
+    // large selection cannot make the system end the program for want of
+    // memory. By default half the physical memory.
+    static void setMemoryBudget(qint64 bytes);
+    static qint64 defaultMemoryBudget();
 
 signals:
     void cleared();
@@ -84,6 +92,8 @@ private:
     void publishHistogram(const Histogram &histogram);
 
     std::atomic<bool> stopRequested = false;
+    // What the slices in `slices` take of the budget; changed with them.
+    qint64 heldBytes = 0;
 };
 
 #endif // SLICES_SLICEDATAS_H

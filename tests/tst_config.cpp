@@ -63,6 +63,7 @@ private slots:
     void readFileEncodings_data();
     void readFileEncodings();
     void readFileSymlinkCycle();
+    void readFileDepthBound();
     void fileEntriesReplaceOptions();
 
 private:
@@ -329,6 +330,33 @@ void tst_Config::readFileSymlinkCycle()
     Config config;
     QVERIFY(config.readFile(alias));
     QCOMPARE(config.keys(), (QStringList{"x", "y"}));
+}
+
+void tst_Config::readFileDepthBound()
+{
+    // A chain of distinct files, each including the next, deeper than the bound.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const int depth = Config::maxIncludeDepth + 6;
+    const auto name = [&dir](int level) {
+        return dir.filePath(QStringLiteral("f%1.cfg").arg(level));
+    };
+    for (int level = 0; level < depth; ++level) {
+        QVERIFY(writeFile(name(level), QStringLiteral("in%1 1\nINCLUDE %2\nout%1 1\n")
+                                               .arg(level).arg(name(level + 1)).toUtf8()));
+    }
+
+    const QByteArray skipped = "Config files nested too deeply, INCLUDE skipped : \""
+            + name(Config::maxIncludeDepth).toUtf8() + '"';
+    QTest::ignoreMessage(QtDebugMsg, skipped.constData());
+    Config config;
+    QVERIFY(config.readFile(name(0)));
+    QStringList keys;
+    for (int level = 0; level < Config::maxIncludeDepth; ++level)
+        keys << QStringLiteral("in%1").arg(level);
+    for (int level = Config::maxIncludeDepth - 1; level >= 0; --level)
+        keys << QStringLiteral("out%1").arg(level);
+    QCOMPARE(config.keys(), keys);
 }
 
 void tst_Config::fileEntriesReplaceOptions()

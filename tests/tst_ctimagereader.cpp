@@ -73,6 +73,8 @@ void tst_CtImageReader::read_data()
         << 0.0 << 7.5 << "0 0 0|0 0 7.5";
     QTest::newRow("comma decimal is no number")
         << head + "0 0 1,5\n1 1 2\n" << true << 3 << 2 << 0.0 << 2.0 << "0 0 0|0 2 0";
+    QTest::newRow("group separator is no number: 1,500 reads 0.0")
+        << head + "0 0 1,500\n1 1 2\n" << true << 3 << 2 << 0.0 << 2.0 << "0 0 0|0 2 0";
     QTest::newRow("repeated cell keeps the last value, all count in the range")
         << head + "0 0 9\n0 0 1\n1 0 4\n" << true << 3 << 2 << 1.0 << 9.0 << "1 4 0|0 0 0";
     QTest::newRow("values outside the grid dropped")

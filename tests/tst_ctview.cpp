@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QImageReader>
 #include <QGridLayout>
@@ -48,6 +49,9 @@ private slots:
     void endToEnd();
     void pictureSavedAndCopied();
     void closingSaysFinishing();
+    void badSelectionKeepsTheLoadedSets_data();
+    void badSelectionKeepsTheLoadedSets();
+    void wideImageRenders();
 
 private:
     struct Window
@@ -515,6 +519,106 @@ void tst_CtView::pictureSavedAndCopied()
     field->selectAll();
     QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(), field->text());
+}
+
+// What a user can pick in the file dialog, or make of a file between picking
+// and loading: the other sets stay, and so does the window.
+void tst_CtView::badSelectionKeepsTheLoadedSets_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("accepted");
+    QTest::newRow("empty name") << QStringList{ "" } << 0;
+    QTest::newRow("a folder") << QStringList{ "folder" } << 0;
+    QTest::newRow("a name that vanished after the choice") << QStringList{ "vanished.png" } << 0;
+    QTest::newRow("a link to nothing") << QStringList{ "dangling.png" } << 0;
+    QTest::newRow("no read permission") << QStringList{ "locked.png" } << -1;
+    QTest::newRow("0-byte PNG") << QStringList{ "empty.png" } << 0;
+    QTest::newRow("truncated PNG") << QStringList{ "truncated.png" } << 0;
+    QTest::newRow("picture of 1 x 1: flat") << QStringList{ "dot.png" } << 0;
+    QTest::newRow("pictures of 30000 x 1") << QStringList{ "wide1.png", "wide2.png" } << 2;
+    QTest::newRow("all that fail, then a good file")
+        << QStringList{ "", "folder", "vanished.png", "dangling.png", "empty.png",
+                        "truncated.png", "good.png" }
+        << 1;
+}
+
+void tst_CtView::badSelectionKeepsTheLoadedSets()
+{
+    QFETCH(QStringList, names);
+    QFETCH(int, accepted);
+
+    QTemporaryDir files;
+    QVERIFY(files.isValid());
+    const QDir in(files.path());
+    QVERIFY(in.mkdir("folder"));
+    QVERIFY(QFile::link(in.filePath("nowhere.png"), in.filePath("dangling.png")));
+    QImage good(40, 30, QImage::Format_Grayscale8);
+    for (int y = 0; y < good.height(); ++y)
+        for (int x = 0; x < good.width(); ++x)
+            good.scanLine(y)[x] = uchar(x + y);
+    QVERIFY(good.save(in.filePath("good.png")));
+    QVERIFY(good.save(in.filePath("locked.png")));
+    QVERIFY(QFile::setPermissions(in.filePath("locked.png"), QFileDevice::Permissions()));
+    QFile png(in.filePath("good.png"));
+    QVERIFY(png.open(QIODevice::ReadOnly));
+    const QByteArray bytes = png.readAll();
+    QFile truncated(in.filePath("truncated.png"));
+    QVERIFY(truncated.open(QIODevice::WriteOnly));
+    truncated.write(bytes.left(bytes.size() / 2));
+    truncated.close();
+    QFile empty(in.filePath("empty.png"));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    QImage dot(1, 1, QImage::Format_Grayscale8);
+    dot.fill(9);
+    QVERIFY(dot.save(in.filePath("dot.png")));
+    for (int k = 1; k <= 2; ++k) {
+        QImage wide(30000, 1, QImage::Format_Grayscale8);
+        for (int x = 0; x < wide.width(); ++x)
+            wide.scanLine(0)[x] = uchar((x * k) % 251);
+        QVERIFY(wide.save(in.filePath(QStringLiteral("wide%1.png").arg(k))));
+    }
+    // Root reads a file without permissions all the same.
+    if (accepted < 0)
+        accepted = QFile(in.filePath("locked.png")).open(QIODevice::ReadOnly) ? 1 : 0;
+
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    load(w.view.sCtrls[0], writeSlices(dir.path(), 4, 32));
+    w.view.addSliceSet();
+    QStringList paths;
+    for (const QString &name : names)
+        paths << (name.isEmpty() ? name : in.filePath(name));
+    // The name is gone between the choice and the load.
+    QVERIFY(!QFile::exists(in.filePath("vanished.png")));
+    load(w.view.sCtrls[1], paths);
+
+    QCOMPARE(w.view.sCtrls[0]->sliceDatas.slices.size(), 4);
+    QCOMPARE(w.view.sCtrls[1]->sliceDatas.slices.size(), accepted);
+    QCOMPARE(w.view.sCtrls[1]->findChild<QComboBox *>("nameList_")->count(), accepted);
+    render(w.view);
+    QCOMPARE(w.view.projImage.size(), QSize(256, 256));
+    // The first set still shows: the display is not all white.
+    const QImage shown = w.display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    bool drawn = false;
+    for (int y = 0; y < shown.height() && !drawn; ++y)
+        for (int x = 0; x < shown.width() && !drawn; ++x)
+            drawn = shown.pixel(x, y) != qRgb(255, 255, 255);
+    QVERIFY(drawn);
+}
+
+void tst_CtView::wideImageRenders()
+{
+    // A picture size a user may well type: wide, yet small enough to make.
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    load(w.view.sCtrls[0], writeSlices(dir.path(), 4, 32));
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText("100000");
+    w.view.findChild<QLineEdit *>("imgPixHeight_")->setText("16");
+    render(w.view);
+    QCOMPARE(w.view.projImage.size(), QSize(100000, 16));
+    w.display->repaint();
+    QCOMPARE(w.view.sCtrls[0]->sliceDatas.slices.size(), 4);
 }
 
 QTEST_MAIN(tst_CtView)

@@ -5,6 +5,14 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 class tst_Slice : public QObject
 {
@@ -22,6 +30,9 @@ private slots:
     void notAPicture();
     void load_data();
     void load();
+#ifdef Q_OS_UNIX
+    void namedPipeIsNoSlice();
+#endif
 };
 
 QString tst_Slice::write(const QString &name, const QByteArray &contents)
@@ -196,6 +207,34 @@ void tst_Slice::load()
     QCOMPARE(slice.width, width);
     QCOMPARE(slice.max, max);
 }
+
+#ifdef Q_OS_UNIX
+void tst_Slice::namedPipeIsNoSlice()
+{
+    // Nothing ever writes to the pipe: reading it would wait for ever.
+    const QByteArray path = dir.filePath(QStringLiteral("pipe.png")).toLocal8Bit();
+    QCOMPARE(mkfifo(path.constData(), 0600), 0);
+    std::atomic<bool> done = false;
+    bool loaded = true;
+    std::thread reader([&] {
+        Slice slice;
+        loaded = slice.load(QString::fromLocal8Bit(path));
+        done = true;
+    });
+    // A reader that did block is let go, so that the test can end.
+    const auto release = qScopeGuard([&] {
+        for (int i = 0; i < 100 && !done; ++i) {
+            const int fd = open(path.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                close(fd);
+            QThread::msleep(10);
+        }
+        reader.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 2000);
+    QVERIFY(!loaded);
+}
+#endif
 
 QTEST_GUILESS_MAIN(tst_Slice)
 #include "tst_slice.moc"

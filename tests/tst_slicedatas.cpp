@@ -1,6 +1,7 @@
 #include "slices/slicedatas.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -79,6 +80,8 @@ private slots:
     void secondSelectionReplaces();
     void requestStop_data();
     void requestStop();
+    void memoryBudget_data();
+    void memoryBudget();
     void histogramBins_data();
     void histogramBins();
     void histogramImage();
@@ -342,6 +345,71 @@ void tst_SliceDatas::requestStop()
     std::shared_lock lock(set->guard);
     QVERIFY(set->slices.isEmpty());
     QVERIFY(!set->loaded);
+}
+
+void tst_SliceDatas::memoryBudget_data()
+{
+    QTest::addColumn<double>("budgetInSlices");
+    QTest::addColumn<int>("heldElsewhere");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("accepted");
+    QTest::addColumn<QStringList>("refused");
+
+    const QStringList four{"g1.png", "g2.png", "g3.png", "g1.png"};
+    QTest::newRow("room for two and a half: the third and fourth refused")
+        << 2.5 << 0 << four << QStringList{"g1.png", "g2.png"} << QStringList{"g3.png", "g1.png"};
+    QTest::newRow("room for exactly three") << 3.0 << 0 << four
+                                            << QStringList{"g1.png", "g2.png", "g3.png"}
+                                            << QStringList{"g1.png"};
+    QTest::newRow("a misfit takes nothing")
+        << 2.0 << 0 << QStringList{"g1.png", "small.png", "g2.png"}
+        << QStringList{"g1.png", "g2.png"} << QStringList{};
+    QTest::newRow("another set's slices count too")
+        << 3.0 << 2 << QStringList{"g1.png", "g2.png", "g3.png"} << QStringList{"g1.png"}
+        << QStringList{"g2.png", "g3.png"};
+}
+
+void tst_SliceDatas::memoryBudget()
+{
+    QFETCH(double, budgetInSlices);
+    QFETCH(int, heldElsewhere);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, accepted);
+    QFETCH(QStringList, refused);
+
+    Slice probe;
+    QVERIFY(probe.load(path("g1.png")));
+    const qint64 sliceBytes = probe.memoryBytes();
+    QVERIFY(sliceBytes >= 16 * 8);
+    const auto restore = qScopeGuard(
+            [] { SliceDatas::setMemoryBudget(SliceDatas::defaultMemoryBudget()); });
+    SliceDatas::setMemoryBudget(qint64(budgetInSlices * sliceBytes));
+    // A second set, loading on this thread, holds part of the budget.
+    SliceDatas other;
+    other.filesSelected(QStringList{path("g1.png"), path("g2.png"), path("g3.png")}
+                                .first(heldElsewhere));
+
+    QStringList paths;
+    for (const QString &name : files)
+        paths << path(name);
+    QStringList expectedLog{"cleared"};
+    for (const QString &name : accepted)
+        expectedLog << path(name);
+    expectedLog << "finished";
+    // Twice: a new selection first gives back what the last one took.
+    for (int round = 0; round < 2; ++round) {
+        for (const QString &name : refused) {
+            const QByteArray line = "Slice memory budget reached, file skipped : \""
+                    + path(name).toUtf8() + '"';
+            QTest::ignoreMessage(QtDebugMsg, line.constData());
+        }
+        QVERIFY(load(paths));
+        QCOMPARE(panel->log, expectedLog);
+        std::shared_lock lock(set->guard);
+        QCOMPARE(set->slices.size(), accepted.size());
+        QCOMPARE(set->loaded, true);
+        QVERIFY(set->histReady);
+    }
 }
 
 void tst_SliceDatas::histogramBins_data()

@@ -50,6 +50,7 @@ private slots:
     void volumeColourDialog();
 #endif
     void destroyDuringLoad();
+    void destroyWithFocusedField();
 
 private:
     static QStringList writeGreySlices(const QString &dir, int count, int size, int offset = 0);
@@ -140,6 +141,15 @@ void tst_SlicesCtrl::getters_data()
     QTest::newRow("exponent") << "1e3" << 1000.0;
     QTest::newRow("negative") << "-0.25" << -0.25;
     QTest::newRow("comma is no decimal point") << "1,5" << 0.0;
+    QTest::newRow("group separator: 1,000") << "1,000" << 0.0;
+    QTest::newRow("group separator: 1,500") << "1,500" << 0.0;
+    QTest::newRow("blank inside: 1 500") << "1 500" << 0.0;
+    QTest::newRow("exponent with point: 1.5e3") << "1.5e3" << 1500.0;
+    QTest::newRow("negative zero") << "-0" << 0.0;
+    QTest::newRow("plus sign") << "+7" << 7.0;
+    QTest::newRow("no leading digit") << ".5" << 0.5;
+    QTest::newRow("no digit after the point") << "5." << 5.0;
+    QTest::newRow("blanks around") << "  12.5\t" << 12.5;
     QTest::newRow("letters") << "abc" << 0.0;
     QTest::newRow("empty") << "" << 0.0;
     QTest::newRow("overflow") << "1e999" << 0.0;
@@ -630,6 +640,24 @@ void tst_SlicesCtrl::destroyDuringLoad()
     QVERIFY(firstName.wait());
     // The load is running on the worker; the panel must stop it and go.
     delete panel;
+}
+
+void tst_SlicesCtrl::destroyWithFocusedField()
+{
+    // Closing a window while a field holds an unfinished edit: the field
+    // finishes it while the panel is already being destroyed.
+    auto *panel = new SlicesCtrl;
+    panel->show();
+    panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel));
+    QLineEdit *field = edit(*panel, "maxThPC_");
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QTest::keyClicks(field, "5");
+    int late = 0;
+    connect(panel, &SlicesCtrl::paintPImg, panel, [&late] { ++late; });
+    delete panel;
+    QCOMPARE(late, 0);
 }
 
 QTEST_MAIN(tst_SlicesCtrl)

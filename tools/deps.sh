@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs what building, running and testing ctslab need on Debian 12.
-# Every entry point (make run, make test, .ci/run) goes through here.
+# Every entry point (make run, make test, .ci/run) goes through here; further
+# package names given as arguments are installed too (tools/fuzz-deps.sh).
 set -e
 PACKAGES="cmake ninja-build g++ make qt6-base-dev qt6-base-dev-tools qt6-tools-dev \
-qt6-tools-dev-tools qt6-l10n-tools libgl-dev qt6-image-formats-plugins libdcmtk-dev"
+qt6-tools-dev-tools qt6-l10n-tools libgl-dev qt6-image-formats-plugins libdcmtk-dev $*"
 
 missing=""
 for p in $PACKAGES; do

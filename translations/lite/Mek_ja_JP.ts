@@ -23,6 +23,14 @@
         <source>ctView</source>
         <translation>ctView</translation>
     </message>
+    <message>
+        <source>Save Picture</source>
+        <translation>画像を保存</translation>
+    </message>
+    <message>
+        <source>Pictures (%1)</source>
+        <translation>画像 (%1)</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>
@@ -140,6 +148,10 @@
     <message>
         <source>min</source>
         <translation>最小値</translation>
+    </message>
+    <message>
+        <source>%1 beyond the memory budget</source>
+        <translation>メモリ上限超過 %1</translation>
     </message>
 </context>
 </TS>
