@@ -52,6 +52,7 @@ private slots:
     void badSelectionKeepsTheLoadedSets_data();
     void badSelectionKeepsTheLoadedSets();
     void wideImageRenders();
+    void destroyedWithAnUnfinishedEdit();
 
 private:
     struct Window
@@ -399,6 +400,7 @@ void tst_CtView::unusableSizeLeavesDisplayWhite_data()
     QTest::newRow("zero height") << "256" << "0";
     QTest::newRow("beyond int") << "99999999999" << "256";
     QTest::newRow("too large to allocate") << "2147483647" << "2147483647";
+    QTest::newRow("beyond a gibibyte") << "16385" << "16385";
 }
 
 void tst_CtView::unusableSizeLeavesDisplayWhite()
@@ -619,6 +621,23 @@ void tst_CtView::wideImageRenders()
     QCOMPARE(w.view.projImage.size(), QSize(100000, 16));
     w.display->repaint();
     QCOMPARE(w.view.sCtrls[0]->sliceDatas.slices.size(), 4);
+}
+
+void tst_CtView::destroyedWithAnUnfinishedEdit()
+{
+    // The field finishes its edit while the window and its panels go.
+    auto *view = new CtView;
+    view->show();
+    view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(view));
+    auto *field = view->sCtrls.first()->findChild<QLineEdit *>("maxThPC_");
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QTest::keyClicks(field, "5");
+    int late = 0;
+    connect(view->sCtrls.first(), &SlicesCtrl::paintPImg, view, [&late] { ++late; });
+    delete view;
+    QCOMPARE(late, 0);
 }
 
 QTEST_MAIN(tst_CtView)

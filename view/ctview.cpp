@@ -36,6 +36,8 @@ namespace {
 constexpr double minZoom = 1e-12;
 constexpr double maxZoom = 1e12;
 
+constexpr qint64 largestImagePixels = qint64(1) << 28;
+
 int sizeField(const QString &text)
 {
     bool ok = false;
@@ -170,8 +172,11 @@ void CtView::paintPImg()
 {
     const int w = imagePixelWidth();
     const int h = imagePixelHeight();
-    // A size that cannot be allocated leaves a null image and a white display.
-    projImage = (w > 0 && h > 0) ? QImage(w, h, QImage::Format_ARGB32) : QImage();
+    // A size that cannot be allocated leaves a null image and a white display;
+    // so does one beyond a gibibyte, which a slip of the keyboard could ask
+    // for and which would take the machine's memory and minutes of rendering.
+    const bool makeable = w > 0 && h > 0 && qint64(w) * h <= largestImagePixels;
+    projImage = makeable ? QImage(w, h, QImage::Format_ARGB32) : QImage();
     if (!projImage.isNull()) {
         // Every set stays locked for the whole rendering: a load publishes only
         // between renderings.
