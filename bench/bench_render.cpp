@@ -319,7 +319,9 @@ int dragWindow(const Options &o)
     SlicesCtrl *panel = view.sCtrls.front();
     QElapsedTimer loading;
     loading.start();
+    QMetaObject::invokeMethod(panel, "selectFiles");
     emit panel->fileDialog->filesSelected(names);
+    panel->fileDialog->close();
     while (!panel->sliceDatas.loaded || panel->minV() == panel->maxV())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     QCoreApplication::processEvents();

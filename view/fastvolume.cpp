@@ -85,6 +85,16 @@ struct TiledSlice
     const SliceTiles *tiles = nullptr;
     bool text = false;
     bool gatherable = false; // its offsets fit 32 bits
+    // The summary's tiles, read for every packet the slice meets.
+    int columns = 0;
+    const uchar *low8 = nullptr;
+    const uchar *high8 = nullptr;
+    const uchar *blockLow8 = nullptr;
+    const uchar *blockHigh8 = nullptr;
+    const double *low = nullptr;
+    const double *high = nullptr;
+    const double *blockLow = nullptr;
+    const double *blockHigh = nullptr;
 };
 
 // A colour's components, read once rather than per pixel.
@@ -540,47 +550,54 @@ const Samplers &samplers()
 
 // How far a packet's samples in a slice can raise its rays, from the tile
 // summary alone: the greatest picture code or text key that the tiles
-// around the samples hold within the window (0 or -infinity for none), and a
-// bucket for visiting the greatest first. Footprints too wide to look at get
-// the top bucket and a bound nothing passes.
+// around the samples hold within the window, and a bucket for visiting the
+// greatest first. Footprints too wide to look at get the top bucket and a
+// bound nothing passes.
 struct Prospect
 {
     int slice = 0;
     int bucket = 0;
-    qint32 code = 0;
-    double key = 0.0;
+    double bound = 0.0;
 };
 
 constexpr int buckets = 258;
 
-bool lookAt(const TiledFrame &f, const TiledSlice &s, double uLo, double uHi, double wLo,
-            double wHi, Prospect &out)
+// The tiles a packet's samples in a slice may fall in.
+struct TileRect
 {
-    const SliceTiles &t = *s.tiles;
+    int tx0 = 0;
+    int tx1 = 0;
+    int ty0 = 0;
+    int ty1 = 0;
+};
+
+TileRect tilesUnder(const TiledFrame &f, double uLo, double uHi, double wLo, double wHi)
+{
     const int c0 = uLo > 0 ? int(uLo) : 0;
     const int c1 = uHi < f.swD ? (uHi > 0 ? int(uHi) : 0) : f.sw - 1;
     const int r0 = wLo > 0 ? int(wLo) : 0;
     const int r1 = wHi < f.shD ? (wHi > 0 ? int(wHi) : 0) : f.sh - 1;
-    const int tx0 = c0 >> SliceTiles::shift;
-    const int tx1 = c1 >> SliceTiles::shift;
-    const int ty0 = r0 >> SliceTiles::shift;
-    const int ty1 = r1 >> SliceTiles::shift;
-    if (tx1 - tx0 > widestLook || ty1 - ty0 > widestLook) {
+    return {c0 >> SliceTiles::shift, c1 >> SliceTiles::shift, r0 >> SliceTiles::shift,
+            r1 >> SliceTiles::shift};
+}
+
+// False when nothing there can raise a ray at all.
+bool lookAt(const TiledFrame &f, const TiledSlice &s, const TileRect &r, Prospect &out)
+{
+    if (r.tx1 - r.tx0 > widestLook || r.ty1 - r.ty0 > widestLook) {
         out.bucket = buckets - 1;
-        out.code = std::numeric_limits<qint32>::max();
-        out.key = std::numeric_limits<double>::infinity();
+        out.bound = std::numeric_limits<double>::infinity();
         return true;
     }
     // One tile, or blocks of 2 x 2 tiles over the rectangle.
-    const bool one = tx0 == tx1 && ty0 == ty1;
-
+    const bool one = r.tx0 == r.tx1 && r.ty0 == r.ty1;
     if (s.text) {
-        const double *lows = one ? t.low.data() : t.blockLow.data();
-        const double *highs = one ? t.high.data() : t.blockHigh.data();
+        const double *lows = one ? s.low : s.blockLow;
+        const double *highs = one ? s.high : s.blockHigh;
         double bound = -std::numeric_limits<double>::infinity();
-        for (int ty = ty0; ty <= ty1; ty += 2) {
-            for (int tx = tx0; tx <= tx1; tx += 2) {
-                const qsizetype i = qsizetype(ty) * t.columns + tx;
+        for (int ty = r.ty0; ty <= r.ty1; ty += 2) {
+            for (int tx = r.tx0; tx <= r.tx1; tx += 2) {
+                const qsizetype i = qsizetype(ty) * s.columns + tx;
                 const double lo = f.keySign > 0 ? lows[i] : -highs[i];
                 const double hi = f.keySign > 0 ? highs[i] : -lows[i];
                 if (hi >= f.keptLow && lo <= f.keptHigh)
@@ -589,17 +606,17 @@ bool lookAt(const TiledFrame &f, const TiledSlice &s, double uLo, double uHi, do
         }
         if (bound == -std::numeric_limits<double>::infinity())
             return false;
-        out.key = bound;
+        out.bound = bound;
         const double share = (bound - f.keptLow) / (f.keptHigh - f.keptLow);
         out.bucket = share > 0 ? 1 + int(std::min(share, 1.0) * 255) : 1;
         return true;
     }
-    const uchar *lows = one ? t.low8.data() : t.blockLow8.data();
-    const uchar *highs = one ? t.high8.data() : t.blockHigh8.data();
-    qint32 bound = 0;
-    for (int ty = ty0; ty <= ty1; ty += 2) {
-        for (int tx = tx0; tx <= tx1; tx += 2) {
-            const qsizetype i = qsizetype(ty) * t.columns + tx;
+    const uchar *lows = one ? s.low8 : s.blockLow8;
+    const uchar *highs = one ? s.high8 : s.blockHigh8;
+    int bound = 0;
+    for (int ty = r.ty0; ty <= r.ty1; ty += 2) {
+        for (int tx = r.tx0; tx <= r.tx1; tx += 2) {
+            const qsizetype i = qsizetype(ty) * s.columns + tx;
             const int lo = f.flip ? 255 - highs[i] : lows[i];
             const int hi = f.flip ? 255 - lows[i] : highs[i];
             if (hi >= f.codeLow && lo <= f.codeHigh)
@@ -608,7 +625,7 @@ bool lookAt(const TiledFrame &f, const TiledSlice &s, double uLo, double uHi, do
     }
     if (bound == 0)
         return false;
-    out.code = bound;
+    out.bound = bound;
     out.bucket = bound;
     return true;
 }
@@ -687,6 +704,11 @@ void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
 {
     plan.layered.clear();
     plan.open.clear();
+    // Where the view's direction has no part along the slices, a packet's
+    // samples fall in the same cells of every slice.
+    const bool still = f.u.perZ == 0 && f.w.perZ == 0;
+    TileRect under = tilesUnder(f, p.uMin - f.u.error, p.uMax + f.u.error, p.wMin - f.w.error,
+                                p.wMax + f.w.error);
     for (int k = 0; k < f.sliceCount; ++k) {
         const TiledSlice &s = f.slices[k];
         // Every sample's model value lies between the packet's least and
@@ -695,11 +717,9 @@ void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
         const double zw = s.z * f.w.perZ;
         const double uLo = (p.uMin + zu) - f.u.error;
         const double uHi = (p.uMax + zu) + f.u.error;
-        if (!(uHi > -1 && uLo < f.swD))
-            continue;
         const double wLo = (p.wMin + zw) - f.w.error;
         const double wHi = (p.wMax + zw) + f.w.error;
-        if (!(wHi > -1 && wLo < f.shD))
+        if (!(uHi > -1 && uLo < f.swD && wHi > -1 && wLo < f.shD))
             continue;
         if (f.section) {
             const double zd = s.z * f.d.perZ;
@@ -714,9 +734,13 @@ void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
                 continue;
             }
         }
+        if (!(s.text ? f.textShows : f.picturesShow))
+            continue;
+        if (!still)
+            under = tilesUnder(f, uLo, uHi, wLo, wHi);
         Prospect prospect;
         prospect.slice = k;
-        if ((s.text ? f.textShows : f.picturesShow) && lookAt(f, s, uLo, uHi, wLo, wHi, prospect))
+        if (lookAt(f, s, under, prospect))
             plan.open.push_back(prospect);
     }
 
@@ -745,7 +769,7 @@ void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
         plan.ordered[plan.count[prospect.bucket]++] = prospect;
     for (const Prospect &prospect : plan.ordered) {
         const TiledSlice &s = f.slices[prospect.slice];
-        if (s.text ? prospect.key <= p.leastKey : prospect.code <= p.leastCode)
+        if (prospect.bound <= (s.text ? p.leastKey : double(p.leastCode)))
             continue;
         sampleOpen(f, s, p);
     }
@@ -916,6 +940,15 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
         s.tiles = &tiles;
         s.text = !slice->isImage;
         s.gatherable = s.text || tiles.readable <= std::numeric_limits<int>::max();
+        s.columns = tiles.columns;
+        s.low8 = tiles.low8.data();
+        s.high8 = tiles.high8.data();
+        s.blockLow8 = tiles.blockLow8.data();
+        s.blockHigh8 = tiles.blockHigh8.data();
+        s.low = tiles.low.data();
+        s.high = tiles.high.data();
+        s.blockLow = tiles.blockLow.data();
+        s.blockHigh = tiles.blockHigh.data();
         anyText = anyText || s.text;
         anyPicture = anyPicture || !s.text;
         slices.push_back(s);
