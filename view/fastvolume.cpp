@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -444,27 +445,27 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
     const Locator4 at(f, zu, zw);
     const __m128i lineStride = _mm_set1_epi32(int(t.lineStride));
     const __m128i cellShift = _mm_cvtsi32_si128(t.cellStride == 4 ? 2 : 0);
-    const __m128i readable = _mm_set1_epi32(int(t.readable));
     const __m128i flip = _mm_set1_epi32(f.flip);
     const __m128i codeLow = _mm_set1_epi32(f.codeLow);
     const __m128i span = _mm_set1_epi32(f.codeHigh - f.codeLow);
     const __m128i one = _mm_set1_epi32(1);
-    const __m128i byte = _mm_set1_epi32(0xff);
     const __m128i all = _mm_set1_epi32(-1);
-    const int *plane = reinterpret_cast<const int *>(t.plane);
+    const uchar *plane = t.plane;
     __m128i least = _mm_set1_epi32(std::numeric_limits<qint32>::max());
     quint64 plainly = 0;
     for (int r = 0; r < packetRays; r += 4) {
         const Cells4 at4 = locate4(at, p, r);
         const __m128i index = _mm_add_epi32(_mm_mullo_epi32(at4.row, lineStride),
                                             _mm_sll_epi32(at4.column, cellShift));
-        const __m128i wanted = _mm_and_si128(at4.decided, at4.inside);
-        const __m128i take = _mm_and_si128(wanted, _mm_cmpgt_epi32(readable, index));
-        const __m128i rest =
-                _mm_andnot_si128(take, _mm_or_si128(_mm_xor_si128(at4.decided, all), wanted));
+        const __m128i take = _mm_and_si128(at4.decided, at4.inside);
+        const __m128i rest = _mm_xor_si128(at4.decided, all);
         plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(rest))) << r;
-        __m128i v = _mm_mask_i32gather_epi32(_mm_setzero_si128(), plane, index, take, 1);
-        v = _mm_xor_si128(_mm_and_si128(v, byte), flip);
+        // Four loads of their own: the processor's gather instruction is
+        // slower here. Lanes not taken read the first cell, which is there.
+        alignas(16) int at[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(at), _mm_and_si128(index, take));
+        __m128i v = _mm_setr_epi32(plane[at[0]], plane[at[1]], plane[at[2]], plane[at[3]]);
+        v = _mm_xor_si128(_mm_and_si128(v, take), flip);
         const __m128i rel = _mm_sub_epi32(v, codeLow);
         const __m128i kept =
                 _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel), take);
@@ -491,20 +492,23 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const T
     const __m256d keptLow = _mm256_set1_pd(f.keptLow);
     const __m256d keptHigh = _mm256_set1_pd(f.keptHigh);
     const __m256d none = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
-    const auto *lines = reinterpret_cast<const long long *>(t.lines.data());
+    const double *const *lines = t.lines.data();
     __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
     quint64 plainly = 0;
     for (int r = 0; r < packetRays; r += 4) {
         const Cells4 at4 = locate4(at, p, r);
         const __m128i undecided = _mm_xor_si128(at4.decided, all);
         plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(undecided))) << r;
-        const __m256i wide = _mm256_cvtepi32_epi64(_mm_and_si128(at4.decided, at4.inside));
-        const __m256i start =
-                _mm256_mask_i32gather_epi64(_mm256_setzero_si256(), lines, at4.row, wide, 8);
-        const __m256i address = _mm256_add_epi64(
-                start, _mm256_slli_epi64(_mm256_cvtepi32_epi64(at4.column), 3));
-        const __m256d value = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), nullptr, address,
-                                                       _mm256_castsi256_pd(wide), 1);
+        const __m128i take = _mm_and_si128(at4.decided, at4.inside);
+        const __m256i wide = _mm256_cvtepi32_epi64(take);
+        // Loads of their own rather than gathers, as for pictures; lanes not
+        // taken read the first cell.
+        alignas(16) int row[4];
+        alignas(16) int column[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(row), _mm_and_si128(at4.row, take));
+        _mm_store_si128(reinterpret_cast<__m128i *>(column), _mm_and_si128(at4.column, take));
+        const __m256d value = _mm256_setr_pd(lines[row[0]][column[0]], lines[row[1]][column[1]],
+                                             lines[row[2]][column[2]], lines[row[3]][column[3]]);
         const __m256d key = _mm256_mul_pd(value, sign);
         const __m256d kept = _mm256_and_pd(
                 _mm256_and_pd(_mm256_cmp_pd(key, keptLow, _CMP_GE_OQ),
@@ -548,21 +552,24 @@ const Samplers &samplers()
     return chosen;
 }
 
-// How far a packet's samples in a slice can raise its rays, from the tile
-// summary alone: the greatest picture code or text key that the tiles
-// around the samples hold within the window, and a bucket for visiting the
-// greatest first. Footprints too wide to look at get the top bucket and a
-// bound nothing passes.
+// How far a packet's samples in a slice, or in eight consecutive slices, can
+// raise its rays, from the tile summaries alone: the greatest picture code
+// and the greatest text key that the tiles around the samples hold within
+// the window (-infinity for none), and a bucket for visiting the greatest
+// first. Footprints too wide to look at get the top bucket and bounds
+// nothing passes.
 struct Prospect
 {
-    int slice = 0;
+    int first = 0; // the slices
+    int last = 0;
     int bucket = 0;
-    double bound = 0.0;
+    double code = -std::numeric_limits<double>::infinity();
+    double key = -std::numeric_limits<double>::infinity();
 };
 
 constexpr int buckets = 258;
 
-// The tiles a packet's samples in a slice may fall in.
+// The tiles a packet's samples may fall in.
 struct TileRect
 {
     int tx0 = 0;
@@ -581,52 +588,197 @@ TileRect tilesUnder(const TiledFrame &f, double uLo, double uHi, double wLo, dou
             r1 >> SliceTiles::shift};
 }
 
-// False when nothing there can raise a ray at all.
-bool lookAt(const TiledFrame &f, const TiledSlice &s, const TileRect &r, Prospect &out)
+bool tooWide(const TileRect &r)
 {
-    if (r.tx1 - r.tx0 > widestLook || r.ty1 - r.ty0 > widestLook) {
-        out.bucket = buckets - 1;
-        out.bound = std::numeric_limits<double>::infinity();
-        return true;
-    }
-    // One tile, or blocks of 2 x 2 tiles over the rectangle.
+    return r.tx1 - r.tx0 > widestLook || r.ty1 - r.ty0 > widestLook;
+}
+
+// The greatest code of the picture values in [low, high], 0 for none.
+inline int codeBound(const TiledFrame &f, int low, int high)
+{
+    const int lo = f.flip ? 255 - high : low;
+    const int hi = f.flip ? 255 - low : high;
+    return hi >= f.codeLow && lo <= f.codeHigh ? std::min(hi, f.codeHigh) - f.codeLow + 1 : 0;
+}
+
+// The greatest kept key of the text values in [low, high], -infinity for none.
+inline double keyBound(const TiledFrame &f, double low, double high)
+{
+    const double lo = f.keySign > 0 ? low : -high;
+    const double hi = f.keySign > 0 ? high : -low;
+    return hi >= f.keptLow && lo <= f.keptHigh ? std::min(hi, f.keptHigh)
+                                               : -std::numeric_limits<double>::infinity();
+}
+
+// Over the tiles of the rectangle: one tile, or blocks of 2 x 2 tiles.
+// `at` gives the smallest and largest value of a tile or block.
+template<typename T, typename At, typename Bound>
+auto boundOver(const TileRect &r, At at, Bound bound, T none)
+{
     const bool one = r.tx0 == r.tx1 && r.ty0 == r.ty1;
-    if (s.text) {
-        const double *lows = one ? s.low : s.blockLow;
-        const double *highs = one ? s.high : s.blockHigh;
-        double bound = -std::numeric_limits<double>::infinity();
-        for (int ty = r.ty0; ty <= r.ty1; ty += 2) {
-            for (int tx = r.tx0; tx <= r.tx1; tx += 2) {
-                const qsizetype i = qsizetype(ty) * s.columns + tx;
-                const double lo = f.keySign > 0 ? lows[i] : -highs[i];
-                const double hi = f.keySign > 0 ? highs[i] : -lows[i];
-                if (hi >= f.keptLow && lo <= f.keptHigh)
-                    bound = std::max(bound, std::min(hi, f.keptHigh));
-            }
-        }
-        if (bound == -std::numeric_limits<double>::infinity())
-            return false;
-        out.bound = bound;
-        const double share = (bound - f.keptLow) / (f.keptHigh - f.keptLow);
-        out.bucket = share > 0 ? 1 + int(std::min(share, 1.0) * 255) : 1;
-        return true;
-    }
-    const uchar *lows = one ? s.low8 : s.blockLow8;
-    const uchar *highs = one ? s.high8 : s.blockHigh8;
-    int bound = 0;
+    T greatest = none;
     for (int ty = r.ty0; ty <= r.ty1; ty += 2) {
         for (int tx = r.tx0; tx <= r.tx1; tx += 2) {
-            const qsizetype i = qsizetype(ty) * s.columns + tx;
-            const int lo = f.flip ? 255 - highs[i] : lows[i];
-            const int hi = f.flip ? 255 - lows[i] : highs[i];
-            if (hi >= f.codeLow && lo <= f.codeHigh)
-                bound = std::max(bound, std::min(hi, f.codeHigh) - f.codeLow + 1);
+            const auto [low, high] = at(tx, ty, one);
+            greatest = std::max(greatest, bound(low, high));
         }
     }
-    if (bound == 0)
+    return greatest;
+}
+
+int bucketOf(const TiledFrame &f, const Prospect &p)
+{
+    int bucket = int(std::max(p.code, 0.0));
+    if (p.key > -std::numeric_limits<double>::infinity()) {
+        const double share = (p.key - f.keptLow) / (f.keptHigh - f.keptLow);
+        bucket = std::max(bucket, share > 0 ? 1 + int(std::min(share, 1.0) * 255) : 1);
+    }
+    return bucket;
+}
+
+// One slice; false when nothing there can raise a ray at all.
+bool lookAt(const TiledFrame &f, const TiledSlice &s, const TileRect &r, Prospect &out)
+{
+    if (tooWide(r)) {
+        out.bucket = buckets - 1;
+        (s.text ? out.key : out.code) = std::numeric_limits<double>::infinity();
+        return true;
+    }
+    if (s.text) {
+        out.key = boundOver(
+                r,
+                [&](int tx, int ty, bool one) {
+                    const qsizetype i = qsizetype(ty) * s.columns + tx;
+                    return one ? std::pair(s.low[i], s.high[i])
+                               : std::pair(s.blockLow[i], s.blockHigh[i]);
+                },
+                [&](double low, double high) { return keyBound(f, low, high); },
+                -std::numeric_limits<double>::infinity());
+        if (out.key == -std::numeric_limits<double>::infinity())
+            return false;
+    } else {
+        out.code = boundOver(
+                r,
+                [&](int tx, int ty, bool one) {
+                    const qsizetype i = qsizetype(ty) * s.columns + tx;
+                    return one ? std::pair<int, int>(s.low8[i], s.high8[i])
+                               : std::pair<int, int>(s.blockLow8[i], s.blockHigh8[i]);
+                },
+                [&](int low, int high) { return codeBound(f, low, high); }, 0);
+        if (out.code == 0)
+            return false;
+    }
+    out.bucket = bucketOf(f, out);
+    return true;
+}
+
+// Slices by eights: each tile's smallest and largest value over eight
+// consecutive slices of each kind, made anew for each rendering, so that a
+// packet passes over eight slices at one look.
+constexpr int slabShift = 3;
+constexpr int slabSize = 1 << slabShift;
+
+struct SlabBounds8
+{
+    uchar low = 255, high = 0, blockLow = 255, blockHigh = 0;
+};
+
+struct SlabBoundsD
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+    double blockLow = std::numeric_limits<double>::infinity();
+    double blockHigh = -std::numeric_limits<double>::infinity();
+};
+
+struct SlabMap
+{
+    int columns = 0; // tiles across and down the set
+    int rows = 0;
+    int slabs = 0;
+    std::vector<SlabBounds8> pictures; // [slab][ty][tx]
+    std::vector<SlabBoundsD> text;
+};
+
+void mapSlab(SlabMap &m, const TiledFrame &f, int slab)
+{
+    const qsizetype base = qsizetype(slab) * m.rows * m.columns;
+    const bool pictures = !m.pictures.empty();
+    const bool text = !m.text.empty();
+    for (qsizetype i = 0; i < qsizetype(m.rows) * m.columns; ++i) {
+        if (pictures)
+            m.pictures[base + i] = SlabBounds8();
+        if (text)
+            m.text[base + i] = SlabBoundsD();
+    }
+    const int k1 = std::min((slab + 1) << slabShift, f.sliceCount);
+    for (int k = slab << slabShift; k < k1; ++k) {
+        const TiledSlice &s = f.slices[k];
+        for (int ty = 0; ty < m.rows; ++ty) {
+            const qsizetype from = qsizetype(ty) * s.columns;
+            const qsizetype to = base + qsizetype(ty) * m.columns;
+            if (s.text) {
+                SlabBoundsD *b = m.text.data() + to;
+                for (int tx = 0; tx < m.columns; ++tx) {
+                    // Written so that a summary with no values changes nothing.
+                    if (s.low[from + tx] < b[tx].low)
+                        b[tx].low = s.low[from + tx];
+                    if (s.high[from + tx] > b[tx].high)
+                        b[tx].high = s.high[from + tx];
+                    if (s.blockLow[from + tx] < b[tx].blockLow)
+                        b[tx].blockLow = s.blockLow[from + tx];
+                    if (s.blockHigh[from + tx] > b[tx].blockHigh)
+                        b[tx].blockHigh = s.blockHigh[from + tx];
+                }
+            } else {
+                SlabBounds8 *b = m.pictures.data() + to;
+                for (int tx = 0; tx < m.columns; ++tx) {
+                    b[tx].low = std::min(b[tx].low, s.low8[from + tx]);
+                    b[tx].high = std::max(b[tx].high, s.high8[from + tx]);
+                    b[tx].blockLow = std::min(b[tx].blockLow, s.blockLow8[from + tx]);
+                    b[tx].blockHigh = std::max(b[tx].blockHigh, s.blockHigh8[from + tx]);
+                }
+            }
+        }
+    }
+}
+
+// Eight slices; false when nothing there can raise a ray at all.
+bool lookAtSlab(const TiledFrame &f, const SlabMap &m, int slab, const TileRect &r,
+                Prospect &out)
+{
+    if (tooWide(r)) {
+        out.bucket = buckets - 1;
+        out.code = out.key = std::numeric_limits<double>::infinity();
+        return true;
+    }
+    const qsizetype base = qsizetype(slab) * m.rows * m.columns;
+    if (!m.pictures.empty() && f.picturesShow) {
+        out.code = boundOver(
+                r,
+                [&](int tx, int ty, bool one) {
+                    const SlabBounds8 &b = m.pictures[base + qsizetype(ty) * m.columns + tx];
+                    return one ? std::pair<int, int>(b.low, b.high)
+                               : std::pair<int, int>(b.blockLow, b.blockHigh);
+                },
+                [&](int low, int high) { return codeBound(f, low, high); }, 0);
+        if (out.code == 0)
+            out.code = -std::numeric_limits<double>::infinity();
+    }
+    if (!m.text.empty() && f.textShows) {
+        out.key = boundOver(
+                r,
+                [&](int tx, int ty, bool one) {
+                    const SlabBoundsD &b = m.text[base + qsizetype(ty) * m.columns + tx];
+                    return one ? std::pair(b.low, b.high) : std::pair(b.blockLow, b.blockHigh);
+                },
+                [&](double low, double high) { return keyBound(f, low, high); },
+                -std::numeric_limits<double>::infinity());
+    }
+    if (out.code == -std::numeric_limits<double>::infinity()
+        && out.key == -std::numeric_limits<double>::infinity())
         return false;
-    out.bound = bound;
-    out.bucket = bound;
+    out.bucket = bucketOf(f, out);
     return true;
 }
 
@@ -700,48 +852,101 @@ void sampleOpen(const TiledFrame &f, const TiledSlice &s, Packet &p)
 // greatest value counts, go greatest bound first: once the least of the
 // packet's rays has passed a slice's bound the slice is passed over, and
 // visiting the brightest tiles first gets there soonest.
-void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
+// Where a packet's samples may lie over the slices from z0 to z1: the
+// models are affine in z and rounding keeps order, so the ends bound it.
+struct Reach
+{
+    double uLo, uHi, wLo, wHi, dLo, dHi;
+};
+
+Reach reachOf(const TiledFrame &f, const Packet &p, double z0, double z1)
+{
+    const double u0 = z0 * f.u.perZ;
+    const double u1 = z1 * f.u.perZ;
+    const double w0 = z0 * f.w.perZ;
+    const double w1 = z1 * f.w.perZ;
+    const double d0 = z0 * f.d.perZ;
+    const double d1 = z1 * f.d.perZ;
+    return {(p.uMin + std::min(u0, u1)) - f.u.error, (p.uMax + std::max(u0, u1)) + f.u.error,
+            (p.wMin + std::min(w0, w1)) - f.w.error, (p.wMax + std::max(w0, w1)) + f.w.error,
+            (p.dMin + std::min(d0, d1)) - f.d.error, (p.dMax + std::max(d0, d1)) + f.d.error};
+}
+
+void prefetchCells(const TiledFrame &f, const TiledSlice &s, const Reach &r)
+{
+    const int r0 = r.wLo > 0 ? int(r.wLo) : 0;
+    const int r1 = r.wHi < f.shD ? (r.wHi > 0 ? int(r.wHi) : 0) : f.sh - 1;
+    const int c0 = r.uLo > 0 ? int(r.uLo) : 0;
+    const int c1 = r.uHi < f.swD ? (r.uHi > 0 ? int(r.uHi) : 0) : f.sw - 1;
+    if (r1 - r0 > 2 * packetSide)
+        return;
+    const SliceTiles &t = *s.tiles;
+    for (int row = r0; row <= r1; ++row) {
+        if (s.text) {
+            __builtin_prefetch(t.lines[row] + c0);
+            __builtin_prefetch(t.lines[row] + c1);
+        } else {
+            const uchar *line = t.plane + row * t.lineStride;
+            __builtin_prefetch(line + c0 * t.cellStride);
+            __builtin_prefetch(line + c1 * t.cellStride);
+        }
+    }
+}
+
+bool meetsGrid(const TiledFrame &f, const Reach &r)
+{
+    return r.uHi > -1 && r.uLo < f.swD && r.wHi > -1 && r.wLo < f.shD;
+}
+
+// The slices that may hold section layer samples go first, in slice order,
+// as the layer keeps the last of its samples. The others, where only the
+// greatest value counts, go greatest bound first, eight at a time where
+// they can: once the least of the packet's rays has passed a bound the
+// slices under it are passed over, and visiting the brightest tiles first
+// gets there soonest.
+void renderPacket(const TiledFrame &f, const SlabMap &m, Packet &p, Plan &plan)
 {
     plan.layered.clear();
     plan.open.clear();
     // Where the view's direction has no part along the slices, a packet's
     // samples fall in the same cells of every slice.
     const bool still = f.u.perZ == 0 && f.w.perZ == 0;
-    TileRect under = tilesUnder(f, p.uMin - f.u.error, p.uMax + f.u.error, p.wMin - f.w.error,
-                                p.wMax + f.w.error);
-    for (int k = 0; k < f.sliceCount; ++k) {
-        const TiledSlice &s = f.slices[k];
-        // Every sample's model value lies between the packet's least and
-        // greatest, as rounding keeps order.
-        const double zu = s.z * f.u.perZ;
-        const double zw = s.z * f.w.perZ;
-        const double uLo = (p.uMin + zu) - f.u.error;
-        const double uHi = (p.uMax + zu) + f.u.error;
-        const double wLo = (p.wMin + zw) - f.w.error;
-        const double wHi = (p.wMax + zw) + f.w.error;
-        if (!(uHi > -1 && uLo < f.swD && wHi > -1 && wLo < f.shD))
+    const TileRect stillUnder = tilesUnder(f, p.uMin - f.u.error, p.uMax + f.u.error,
+                                           p.wMin - f.w.error, p.wMax + f.w.error);
+    for (int slab = 0; slab < m.slabs; ++slab) {
+        const int first = slab << slabShift;
+        const int last = std::min(first + slabSize, f.sliceCount) - 1;
+        const Reach reach = reachOf(f, p, f.slices[first].z, f.slices[last].z);
+        if (!meetsGrid(f, reach) || (f.section && reach.dLo >= f.sectionPos))
             continue;
-        if (f.section) {
-            const double zd = s.z * f.d.perZ;
-            const double dLo = (p.dMin + zd) - f.d.error;
-            const double dHi = (p.dMax + zd) + f.d.error;
-            if (dLo >= f.sectionPos)
+        if (!f.section || reach.dHi <= f.layerLow) {
+            Prospect prospect;
+            prospect.first = first;
+            prospect.last = last;
+            const TileRect under =
+                    still ? stillUnder : tilesUnder(f, reach.uLo, reach.uHi, reach.wLo, reach.wHi);
+            if (lookAtSlab(f, m, slab, under, prospect))
+                plan.open.push_back(prospect);
+            continue;
+        }
+        // Near the section: slice by slice.
+        for (int k = first; k <= last; ++k) {
+            const TiledSlice &s = f.slices[k];
+            const Reach one = reachOf(f, p, s.z, s.z);
+            if (!meetsGrid(f, one) || one.dLo >= f.sectionPos)
                 continue;
-            if (!(dHi <= f.layerLow)) {
+            if (!(one.dHi <= f.layerLow)) {
                 // The last layer sample counts even with intensity 0, so
                 // every kind of slice is sampled here.
                 plan.layered.push_back(k);
                 continue;
             }
+            Prospect prospect;
+            prospect.first = prospect.last = k;
+            if ((s.text ? f.textShows : f.picturesShow)
+                && lookAt(f, s, tilesUnder(f, one.uLo, one.uHi, one.wLo, one.wHi), prospect))
+                plan.open.push_back(prospect);
         }
-        if (!(s.text ? f.textShows : f.picturesShow))
-            continue;
-        if (!still)
-            under = tilesUnder(f, uLo, uHi, wLo, wHi);
-        Prospect prospect;
-        prospect.slice = k;
-        if (lookAt(f, s, under, prospect))
-            plan.open.push_back(prospect);
     }
 
     for (const int k : plan.layered) {
@@ -767,11 +972,39 @@ void renderPacket(const TiledFrame &f, Packet &p, Plan &plan)
     plan.ordered.resize(plan.open.size());
     for (const Prospect &prospect : plan.open)
         plan.ordered[plan.count[prospect.bucket]++] = prospect;
+    const auto raises = [&p](const Prospect &prospect) {
+        return prospect.code > p.leastCode || prospect.key > p.leastKey;
+    };
     for (const Prospect &prospect : plan.ordered) {
-        const TiledSlice &s = f.slices[prospect.slice];
-        if (prospect.bound <= (s.text ? p.leastKey : double(p.leastCode)))
+        if (!raises(prospect))
             continue;
-        sampleOpen(f, s, p);
+        if (prospect.first == prospect.last) {
+            sampleOpen(f, f.slices[prospect.first], p);
+            continue;
+        }
+        // The slices of the eight to sample have their cells asked for
+        // together, so that the waits for memory overlap.
+        Prospect chosen[slabSize];
+        int count = 0;
+        for (int k = prospect.first; k <= prospect.last; ++k) {
+            const TiledSlice &s = f.slices[k];
+            const Reach one = reachOf(f, p, s.z, s.z);
+            if (!meetsGrid(f, one) || !(s.text ? f.textShows : f.picturesShow))
+                continue;
+            Prospect &slice = chosen[count];
+            slice = Prospect();
+            slice.first = slice.last = k;
+            const TileRect under =
+                    still ? stillUnder : tilesUnder(f, one.uLo, one.uHi, one.wLo, one.wHi);
+            if (lookAt(f, s, under, slice) && raises(slice)) {
+                prefetchCells(f, s, one);
+                ++count;
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            if (raises(chosen[i]))
+                sampleOpen(f, f.slices[chosen[i].first], p);
+        }
     }
 }
 
@@ -799,13 +1032,14 @@ void finishPacket(const TiledFrame &f, const Packet &p)
 // Kept between renderings, so that none allocates.
 thread_local Packet packet;
 thread_local Plan plan;
+thread_local SlabMap slabMap;
 thread_local std::vector<TiledSlice> tiledSlices;
 
-void renderBand(const TiledFrame &f, int j0, int rows)
+void renderBand(const TiledFrame &f, const SlabMap &m, int j0, int rows)
 {
     for (int i0 = 0; i0 < f.W; i0 += packetSide) {
         startPacket(f, packet, i0, j0, std::min(packetSide, f.W - i0), rows);
-        renderPacket(f, packet, plan);
+        renderPacket(f, m, packet, plan);
         finishPacket(f, packet);
     }
 }
@@ -979,11 +1213,25 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
     f.bits = image.bits();
     f.bytesPerLine = image.bytesPerLine();
 
+    SlabMap &m = slabMap;
+    m.columns = (set.sw + SliceTiles::size - 1) >> SliceTiles::shift;
+    m.rows = (set.sh + SliceTiles::size - 1) >> SliceTiles::shift;
+    m.slabs = (f.sliceCount + slabSize - 1) >> slabShift;
+    const size_t entries = size_t(m.slabs) * m.rows * m.columns;
+    try {
+        m.pictures.resize(anyPicture ? entries : 0);
+        m.text.resize(anyText ? entries : 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    auto slab = [&m, &f](int index) { mapSlab(m, f, index); };
+    RenderPool::shared().run(m.slabs, slab);
+
     const int bands = (H + packetSide - 1) / packetSide;
-    auto band = [&f, H](int index) {
+    auto band = [&f, &m, H](int index) {
         clearUpperVectorState();
         const int j0 = index * packetSide;
-        renderBand(f, j0, std::min(packetSide, H - j0));
+        renderBand(f, m, j0, std::min(packetSide, H - j0));
     };
     RenderPool::shared().run(bands, band);
     return true;
