@@ -3,6 +3,7 @@
 #include "panel/colourscale.h"
 #include "slices/slice.h"
 #include "view/framedrawing.h"
+#include "view/renderpool.h"
 
 #include <QImage>
 #include <QPainter>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 Q_DECLARE_METATYPE(ViewState)
@@ -455,6 +457,8 @@ private slots:
     void intensityWindow();
     void tintRule_data();
     void tintRule();
+    void wholeIntensityGivesTheColour_data();
+    void wholeIntensityGivesTheColour();
     void pictureFormats_data();
     void pictureFormats();
     void truncation_data();
@@ -472,6 +476,8 @@ private slots:
     void tiledScenes_data();
     void tiledScenes();
     void windowTop();
+    void poolWithThreadsThatCannotStart_data();
+    void poolWithThreadsThatCannotStart();
 };
 
 void tst_Projection::intensityWindow_data()
@@ -556,6 +562,37 @@ void tst_Projection::tintRule()
     QImage image = filled(1, 1, untouched);
     renderVolume(image, ViewState(), set);
     QCOMPARE(image.pixel(0, 0), expected);
+}
+
+// 255 - I * (1 - c / 255) loses a level at I = 255 for components such as
+// 20 and 85; the set's colour must come out as it is, on both sample roads.
+void tst_Projection::wholeIntensityGivesTheColour_data()
+{
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("20, 85, 0") << QColor(20, 85, 0);
+    QTest::newRow("85, 20, 254") << QColor(85, 20, 254);
+}
+
+void tst_Projection::wholeIntensityGivesTheColour()
+{
+    QFETCH(QColor, colour);
+    for (int c = 0; c < 256; ++c)
+        QCOMPARE(tintComponent(c, 255), c);
+
+    Slices slices;
+    QImage grey(1, 1, QImage::Format_Grayscale8);
+    grey.fill(255);
+    // 255 in 0..256 and 996.09375 in 0..1000 both give I = 255 exactly.
+    const struct { const Slice *slice; double high; } sets[] = {
+        {slices.picture(grey), 256}, {slices.text({{996.09375}}), 1000}};
+    for (const auto &s : sets) {
+        SetSnapshot set = snapshot(1, 1, 0, s.high);
+        set.vColor = colour;
+        set.slices.append(s.slice);
+        QImage image = filled(1, 1, untouched);
+        renderVolume(image, ViewState(), set);
+        QCOMPARE(image.pixel(0, 0), colour.rgb());
+    }
 }
 
 void tst_Projection::pictureFormats_data()
@@ -941,4 +978,34 @@ void tst_Projection::windowTop()
 }
 
 QTEST_GUILESS_MAIN(tst_Projection)
+// Starting a thread can fail (no resources); the work must still be done, on
+// the threads that did start or on the caller alone.
+void tst_Projection::poolWithThreadsThatCannotStart_data()
+{
+    QTest::addColumn<int>("startable");
+    QTest::newRow("none starts") << 0;
+    QTest::newRow("one of three starts") << 1;
+}
+
+void tst_Projection::poolWithThreadsThatCannotStart()
+{
+    QFETCH(int, startable);
+    int started = 0;
+    RenderPool pool(3, [&](std::function<void()> loop) {
+        if (started == startable)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        ++started;
+        return std::thread(std::move(loop));
+    });
+    QCOMPARE(pool.workerCount(), startable);
+
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::atomic<int>> done(64);
+        auto piece = [&](int i) { ++done[size_t(i)]; };
+        pool.run(int(done.size()), piece);
+        for (const std::atomic<int> &d : done)
+            QCOMPARE(d.load(), 1);
+    }
+}
+
 #include "tst_projection.moc"
