@@ -43,7 +43,6 @@ void summarisePicture(const Slice &slice, SliceTiles &t, int w, int h)
         t.plane = image.constBits();
         t.lineStride = image.bytesPerLine();
         t.cellStride = 1;
-        t.readable = image.sizeInBytes() - 3;
         break;
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
@@ -51,12 +50,9 @@ void summarisePicture(const Slice &slice, SliceTiles &t, int w, int h)
         t.plane = image.constBits() + (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 0 : 3);
         t.lineStride = image.bytesPerLine();
         t.cellStride = 4;
-        t.readable = image.sizeInBytes() - 3 - (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 0 : 3);
         break;
     default:
-        // Three more bytes, so that every cell can be read as four bytes.
-        t.ownPlane.resize(size_t(w) * size_t(h) + 3);
-        t.readable = qsizetype(w) * h;
+        t.ownPlane.resize(size_t(w) * size_t(h));
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x)
                 t.ownPlane[size_t(y) * w + x] = uchar(slice.valueAt(x, y));
@@ -83,6 +79,28 @@ void summarisePicture(const Slice &slice, SliceTiles &t, int w, int h)
     block(t.low8, t.high8, t.blockLow8, t.blockHigh8, t.columns, t.rows);
 }
 
+// Scanners write whole numbers, mostly within 16 bits; read as such, a
+// renderer moves a quarter of the bytes.
+void narrowText(SliceTiles &t, int w, int h)
+{
+    if (qint64(w) * h > std::numeric_limits<int>::max())
+        return;
+    t.narrow.resize(size_t(w) * size_t(h));
+    qint16 *cell = t.narrow.data();
+    for (int y = 0; y < h; ++y) {
+        const double *line = t.lines[y];
+        for (int x = 0; x < w; ++x) {
+            const double v = line[x];
+            // Not a number fails both comparisons.
+            if (!(v >= -32768 && v <= 32767) || v != std::trunc(v) || (v == 0 && std::signbit(v))) {
+                t.narrow = {};
+                return;
+            }
+            *cell++ = qint16(v);
+        }
+    }
+}
+
 void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
 {
     t.lines.resize(size_t(h));
@@ -106,6 +124,7 @@ void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
         }
     }
     block(t.low, t.high, t.blockLow, t.blockHigh, t.columns, t.rows);
+    narrowText(t, w, h);
 }
 
 } // namespace

@@ -26,18 +26,20 @@ struct SliceTiles
     int columns = 0; // tiles across
     int rows = 0;    // tiles down
 
-    // Pictures: the value of cell (x, y) is plane[y * lineStride + x * cellStride];
-    // the four bytes from plane + i can be read for every i < readable.
+    // Pictures: the value of cell (x, y) is plane[y * lineStride + x * cellStride].
     const uchar *plane = nullptr;
     qsizetype lineStride = 0;
     int cellStride = 1;
-    qsizetype readable = 0;
     std::vector<uchar> ownPlane; // for picture formats without a byte per value
     std::vector<uchar> low8, high8;           // per tile
     std::vector<uchar> blockLow8, blockHigh8; // per block of 2 x 2 tiles
 
     // Text: the cells of row y start at lines[y].
     std::vector<const double *> lines;
+    // When every cell is a whole number that 16 bits hold, and none is -0,
+    // the same values in a quarter of the bytes: cell (x, y) is
+    // narrow[y * width + x]. Empty otherwise.
+    std::vector<qint16> narrow;
     std::vector<double> low, high;
     std::vector<double> blockLow, blockHigh;
 

@@ -241,8 +241,13 @@ public:
         QList<QList<double>> rows(sh);
         for (auto &row : rows) {
             row.resize(sw);
-            for (double &v : row)
-                v = small ? between(0, 10) : chance(1) ? notANumber : uniform(-50, 300);
+            for (double &v : row) {
+                // Whole numbers are read narrow, unless one is -0 or 16 bits cannot hold it.
+                static const double edges[] = {-0.0, -32768, 32767, 32768};
+                v = small ? (chance(1) ? edges[between(0, 3)] : between(0, 10))
+                    : chance(1) ? notANumber
+                                : uniform(-50, 300);
+            }
         }
         return rows;
     }

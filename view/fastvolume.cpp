@@ -85,7 +85,7 @@ struct TiledSlice
     double z = 0.0; // the plane of the slice, k - ss * 0.5
     const SliceTiles *tiles = nullptr;
     bool text = false;
-    bool gatherable = false; // its offsets fit 32 bits
+    bool offsets32 = false; // a picture's offsets fit 32 bits
     // The summary's tiles, read for every packet the slice meets.
     int columns = 0;
     const uchar *low8 = nullptr;
@@ -482,17 +482,21 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
         takePlainly<false>(f, s, p, std::countr_zero(plainly));
 }
 
+// Text four rays at a time, from the 16-bit cells where the slice has them.
+template<bool narrow>
 __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const TiledSlice &s,
                                                     Packet &p, double zu, double zw)
 {
     const SliceTiles &t = *s.tiles;
     const Locator4 at(f, zu, zw);
     const __m128i all = _mm_set1_epi32(-1);
+    const __m128i width = _mm_set1_epi32(t.width);
     const __m256d sign = _mm256_set1_pd(f.keySign);
     const __m256d keptLow = _mm256_set1_pd(f.keptLow);
     const __m256d keptHigh = _mm256_set1_pd(f.keptHigh);
     const __m256d none = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
     const double *const *lines = t.lines.data();
+    const qint16 *cells = t.narrow.data();
     __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
     quint64 plainly = 0;
     for (int r = 0; r < packetRays; r += 4) {
@@ -503,12 +507,22 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const T
         const __m256i wide = _mm256_cvtepi32_epi64(take);
         // Loads of their own rather than gathers, as for pictures; lanes not
         // taken read the first cell.
-        alignas(16) int row[4];
-        alignas(16) int column[4];
-        _mm_store_si128(reinterpret_cast<__m128i *>(row), _mm_and_si128(at4.row, take));
-        _mm_store_si128(reinterpret_cast<__m128i *>(column), _mm_and_si128(at4.column, take));
-        const __m256d value = _mm256_setr_pd(lines[row[0]][column[0]], lines[row[1]][column[1]],
-                                             lines[row[2]][column[2]], lines[row[3]][column[3]]);
+        __m256d value;
+        if constexpr (narrow) {
+            alignas(16) int i[4];
+            const __m128i index = _mm_add_epi32(_mm_mullo_epi32(at4.row, width), at4.column);
+            _mm_store_si128(reinterpret_cast<__m128i *>(i), _mm_and_si128(index, take));
+            value = _mm256_cvtepi32_pd(
+                    _mm_setr_epi32(cells[i[0]], cells[i[1]], cells[i[2]], cells[i[3]]));
+        } else {
+            alignas(16) int row[4];
+            alignas(16) int column[4];
+            _mm_store_si128(reinterpret_cast<__m128i *>(row), _mm_and_si128(at4.row, take));
+            _mm_store_si128(reinterpret_cast<__m128i *>(column),
+                            _mm_and_si128(at4.column, take));
+            value = _mm256_setr_pd(lines[row[0]][column[0]], lines[row[1]][column[1]],
+                                   lines[row[2]][column[2]], lines[row[3]][column[3]]);
+        }
         const __m256d key = _mm256_mul_pd(value, sign);
         const __m256d kept = _mm256_and_pd(
                 _mm256_and_pd(_mm256_cmp_pd(key, keptLow, _CMP_GE_OQ),
@@ -534,6 +548,7 @@ struct Samplers
 {
     Sampler pictures = samplePlainly<false>;
     Sampler text = samplePlainly<true>;
+    Sampler narrowText = samplePlainly<true>;
 };
 
 // The widest kernels this processor runs.
@@ -544,7 +559,8 @@ const Samplers &samplers()
 #ifdef CTSLAB_X86_KERNELS
         if (__builtin_cpu_supports("avx2")) {
             s.pictures = samplePicturesAvx2;
-            s.text = sampleTextAvx2;
+            s.text = sampleTextAvx2<false>;
+            s.narrowText = sampleTextAvx2<true>;
         }
 #endif
         return s;
@@ -840,8 +856,8 @@ void sampleOpen(const TiledFrame &f, const TiledSlice &s, Packet &p)
     const double zu = s.z * f.u.perZ;
     const double zw = s.z * f.w.perZ;
     if (s.text)
-        samplers().text(f, s, p, zu, zw);
-    else if (s.gatherable)
+        (s.tiles->narrow.empty() ? samplers().text : samplers().narrowText)(f, s, p, zu, zw);
+    else if (s.offsets32)
         samplers().pictures(f, s, p, zu, zw);
     else
         samplePlainly<false>(f, s, p, zu, zw);
@@ -882,7 +898,11 @@ void prefetchCells(const TiledFrame &f, const TiledSlice &s, const Reach &r)
         return;
     const SliceTiles &t = *s.tiles;
     for (int row = r0; row <= r1; ++row) {
-        if (s.text) {
+        if (!t.narrow.empty()) {
+            const qint16 *line = t.narrow.data() + qsizetype(row) * t.width;
+            __builtin_prefetch(line + c0);
+            __builtin_prefetch(line + c1);
+        } else if (s.text) {
             __builtin_prefetch(t.lines[row] + c0);
             __builtin_prefetch(t.lines[row] + c1);
         } else {
@@ -1173,7 +1193,9 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
         s.z = k - ss * 0.5;
         s.tiles = &tiles;
         s.text = !slice->isImage;
-        s.gatherable = s.text || tiles.readable <= std::numeric_limits<int>::max();
+        s.offsets32 = !s.text
+                && (tiles.height - 1) * tiles.lineStride + (tiles.width - 1) * tiles.cellStride
+                        <= std::numeric_limits<int>::max();
         s.columns = tiles.columns;
         s.low8 = tiles.low8.data();
         s.high8 = tiles.high8.data();
