@@ -5,9 +5,10 @@
 // direction of view, so that no frame repeats the last. One pixel spans
 // max(width, height) / image size cells, so the stack fills the image.
 //
-//   bench_render [--size WxHxS] [--dir FOLDER] [--frames N] [--outline] [--window] [WORD ...]
+//   bench_render [--size WxHxS] [--dir FOLDER] [--frames N] [--rounds N] [--outline]
+//                [--window] [WORD ...]
 //
-// Prints, per case, the median milliseconds per frame, frames per second,
+// Prints, per case, the median milliseconds per frame over all rounds, frames per second,
 // nanoseconds per sample of the plain algorithm (rays times the slices each
 // meets inside the grid) and the allocations per frame. --outline draws each
 // set's frame too, as the window does by default. Words pick the
@@ -77,6 +78,7 @@ struct Options
     int s = 256;
     QString dir;
     int frames = 20;
+    int rounds = 1;
     bool window = false;
     bool outline = false;
     QStringList words;
@@ -214,22 +216,48 @@ SetSnapshot setOf(const Stack &stack, bool text, int n, bool outline)
     return set;
 }
 
+struct Case
+{
+    int pixels;
+    const char *view;
+    const char *kind;
+    int sets;
+    bool section;
+    double samples;
+    QList<SetSnapshot> list;
+    std::vector<double> ms;
+    double cpu = 0.0;
+    long long allocs = 0;
+};
+
+void timeCase(Case &c, const Options &o, QImage &image, double zoom)
+{
+    renderScene(image, viewFrame(c.view, 0, zoom), c.list); // warm-up
+    const long long before = allocations;
+    const double cpuBefore = cpuMs();
+    for (int frame = 1; frame <= o.frames; ++frame) {
+        const ViewState v = viewFrame(c.view, frame, zoom);
+        QElapsedTimer timer;
+        timer.start();
+        renderScene(image, v, c.list);
+        c.ms.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    c.allocs += allocations - before;
+    c.cpu += cpuMs() - cpuBefore;
+}
+
 int renderCases(const Options &o)
 {
     Stack stack;
     if (!makeStack(o, stack))
         return 1;
     const int ss = int(stack.pictures.size());
-    std::printf("stack %dx%dx%d, render threads %d, %d frames per case\n", stack.sw, stack.sh, ss,
-                QThread::idealThreadCount(), o.frames);
-    std::printf("%-9s %-7s %-9s %-8s %-5s %9s %8s %9s %9s %9s %7s\n", "image", "kind", "view",
-                "section", "sets", "ms", "fps", "cpu ms", "ns/sample", "Msamples", "allocs");
+    std::printf("stack %dx%dx%d, render threads %d, %d frames per case in each of %d rounds\n",
+                stack.sw, stack.sh, ss, QThread::idealThreadCount(), o.frames, o.rounds);
+    std::vector<Case> cases;
     for (int pixels : {256, 1024}) {
-        QImage image(pixels, pixels, QImage::Format_ARGB32);
         const double zoom = double(std::max(stack.sw, stack.sh)) / pixels;
         for (const char *view : {"default", "oblique"}) {
-            const double samples =
-                    plainSamples(viewFrame(view, 0, zoom), pixels, pixels, stack.sw, stack.sh, ss);
             for (const char *kind : {"picture", "text"}) {
                 for (int sets : {1, 3}) {
                     for (bool section : {false, true}) {
@@ -240,36 +268,41 @@ int renderCases(const Options &o)
                                                       .arg(sets);
                         if (!wanted(label, o.words))
                             continue;
-                        QList<SetSnapshot> list;
+                        Case c{pixels, view, kind, sets, section,
+                               plainSamples(viewFrame(view, 0, zoom), pixels, pixels, stack.sw,
+                                            stack.sh, ss),
+                               {}, {}};
+                        c.ms.reserve(size_t(o.frames) * size_t(o.rounds));
                         for (int n = 0; n < sets; ++n) {
-                            list.append(setOf(stack, QString(kind) == "text", n, o.outline));
-                            list.back().showSection = section;
-                            list.back().nz = viewFrame(view, 0, zoom).nz;
+                            c.list.append(setOf(stack, QString(kind) == "text", n, o.outline));
+                            c.list.back().showSection = section;
+                            c.list.back().nz = viewFrame(view, 0, zoom).nz;
                         }
-                        renderScene(image, viewFrame(view, 0, zoom), list); // warm-up
-                        std::vector<double> ms;
-                        ms.reserve(o.frames);
-                        const long long before = allocations;
-                        const double cpuBefore = cpuMs();
-                        for (int frame = 1; frame <= o.frames; ++frame) {
-                            const ViewState v = viewFrame(view, frame, zoom);
-                            QElapsedTimer timer;
-                            timer.start();
-                            renderScene(image, v, list);
-                            ms.push_back(timer.nsecsElapsed() / 1e6);
-                        }
-                        const double perFrame = double(allocations - before) / o.frames;
-                        const double cpu = (cpuMs() - cpuBefore) / o.frames;
-                        const double m = median(ms);
-                        std::printf("%-9s %-7s %-9s %-8s %-5d %9.2f %8.1f %9.2f %9.3f %9.1f %7.1f\n",
-                                    qPrintable(QString("%1x%1").arg(pixels)), kind, view,
-                                    section ? "shown" : "hidden", sets, m, 1000.0 / m, cpu,
-                                    m * 1e6 / (samples * sets), samples / 1e6, perFrame);
-                        std::fflush(stdout);
+                        cases.push_back(std::move(c));
                     }
                 }
             }
         }
+    }
+    // Rounds pass over every case in turn, so that a spell of load on a
+    // shared machine falls on all of them alike.
+    QImage small(256, 256, QImage::Format_ARGB32);
+    QImage large(1024, 1024, QImage::Format_ARGB32);
+    for (int round = 0; round < o.rounds; ++round) {
+        for (Case &c : cases) {
+            QImage &image = c.pixels == 256 ? small : large;
+            timeCase(c, o, image, double(std::max(stack.sw, stack.sh)) / c.pixels);
+        }
+    }
+    std::printf("%-9s %-7s %-9s %-8s %-5s %9s %8s %9s %9s %9s %7s\n", "image", "kind", "view",
+                "section", "sets", "ms", "fps", "cpu ms", "ns/sample", "Msamples", "allocs");
+    for (Case &c : cases) {
+        const double frames = double(c.ms.size());
+        const double m = median(c.ms);
+        std::printf("%-9s %-7s %-9s %-8s %-5d %9.2f %8.1f %9.2f %9.3f %9.1f %7.1f\n",
+                    qPrintable(QString("%1x%1").arg(c.pixels)), c.kind, c.view,
+                    c.section ? "shown" : "hidden", c.sets, m, 1000.0 / m, c.cpu / frames,
+                    m * 1e6 / (c.samples * c.sets), c.samples / 1e6, double(c.allocs) / frames);
     }
     return 0;
 }
@@ -373,6 +406,8 @@ int main(int argc, char **argv)
             o.dir = QString::fromLocal8Bit(argv[++i]);
         } else if (arg == "--frames" && i + 1 < argc) {
             o.frames = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
+        } else if (arg == "--rounds" && i + 1 < argc) {
+            o.rounds = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
         } else if (arg == "--outline") {
             o.outline = true;
         } else if (arg == "--window") {
