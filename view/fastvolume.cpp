@@ -311,7 +311,8 @@ inline void take(const TiledFrame &f, const SliceTiles &t, Packet &p, int r, int
                  bool inLayer)
 {
     if constexpr (text) {
-        const double value = t.lines[row][column];
+        const double value = t.narrow.empty() ? t.lines[row][column]
+                                              : t.narrow[size_t(row) * size_t(t.width) + column];
         const double key = f.keySign * value;
         if (key >= f.keptLow && key <= f.keptHigh && key > p.key[r])
             p.key[r] = key;
@@ -957,8 +958,10 @@ void renderPacket(const TiledFrame &f, const SlabMap &m, Packet &p, Plan &plan)
                 continue;
             if (!(one.dHi <= f.layerLow)) {
                 // The last layer sample counts even with intensity 0, so
-                // every kind of slice is sampled here.
+                // every kind of slice is sampled here. Its cells are asked
+                // for now and come while the rest is planned.
                 plan.layered.push_back(k);
+                prefetchCells(f, s, one);
                 continue;
             }
             Prospect prospect;
