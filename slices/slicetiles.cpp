@@ -85,7 +85,11 @@ void narrowText(SliceTiles &t, int w, int h)
 {
     if (qint64(w) * h > std::numeric_limits<int>::max())
         return;
-    t.narrow.resize(size_t(w) * size_t(h));
+    try {
+        t.narrow.resize(size_t(w) * size_t(h));
+    } catch (const std::bad_alloc &) {
+        return; // the doubles serve
+    }
     qint16 *cell = t.narrow.data();
     for (int y = 0; y < h; ++y) {
         const double *line = t.lines[y];

@@ -345,10 +345,13 @@ void takePlainly(const TiledFrame &f, const TiledSlice &s, Packet &p, int r)
 // cut away or lie in the section layer; elsewhere none is either.
 template<bool text, bool mixed>
 void sampleSlice(const TiledFrame &f, const TiledSlice &s, Packet &p, double zu, double zw,
-                 double zd)
+                 double zd, double bound)
 {
     const SliceTiles &t = *s.tiles;
     for (int r = 0; r < packetRays; ++r) {
+        // A ray already at the slice's bound cannot be raised by it.
+        if (!mixed && (text ? p.key[r] : p.code[r]) >= bound)
+            continue;
         bool inLayer = false;
         if constexpr (mixed) {
             const double d = p.d0[r] + zd;
@@ -388,9 +391,10 @@ void sampleSlice(const TiledFrame &f, const TiledSlice &s, Packet &p, double zu,
 }
 
 template<bool text>
-void samplePlainly(const TiledFrame &f, const TiledSlice &s, Packet &p, double zu, double zw)
+void samplePlainly(const TiledFrame &f, const TiledSlice &s, Packet &p, double zu, double zw,
+                   double bound)
 {
-    sampleSlice<text, false>(f, s, p, zu, zw, 0.0);
+    sampleSlice<text, false>(f, s, p, zu, zw, 0.0, bound);
 }
 
 #ifdef CTSLAB_X86_KERNELS
@@ -440,7 +444,7 @@ __attribute__((target("avx2"))) inline Cells4 locate4(const Locator4 &at, const 
 // the plain way afterwards; their order does not matter outside the layer.
 __attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
                                                         const TiledSlice &s, Packet &p,
-                                                        double zu, double zw)
+                                                        double zu, double zw, double bound)
 {
     const SliceTiles &t = *s.tiles;
     const Locator4 at(f, zu, zw);
@@ -452,9 +456,17 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
     const __m128i one = _mm_set1_epi32(1);
     const __m128i all = _mm_set1_epi32(-1);
     const uchar *plane = t.plane;
+    const __m128i reach = _mm_set1_epi32(int(std::clamp(bound, -1.0, double(1 << 30))));
     __m128i least = _mm_set1_epi32(std::numeric_limits<qint32>::max());
     quint64 plainly = 0;
     for (int r = 0; r < packetRays; r += 4) {
+        __m128i *slot = reinterpret_cast<__m128i *>(p.code + r);
+        const __m128i current = _mm_load_si128(slot);
+        // Four rays already at the slice's bound cannot be raised by it.
+        if (_mm_testz_si128(_mm_cmpgt_epi32(reach, current), all)) {
+            least = _mm_min_epi32(least, current);
+            continue;
+        }
         const Cells4 at4 = locate4(at, p, r);
         const __m128i index = _mm_add_epi32(_mm_mullo_epi32(at4.row, lineStride),
                                             _mm_sll_epi32(at4.column, cellShift));
@@ -471,8 +483,7 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
         const __m128i kept =
                 _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel), take);
         const __m128i code = _mm_and_si128(_mm_add_epi32(rel, one), kept);
-        __m128i *slot = reinterpret_cast<__m128i *>(p.code + r);
-        const __m128i raised = _mm_max_epi32(_mm_load_si128(slot), code);
+        const __m128i raised = _mm_max_epi32(current, code);
         _mm_store_si128(slot, raised);
         least = _mm_min_epi32(least, raised);
     }
@@ -486,7 +497,8 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const TiledFrame &f,
 // Text four rays at a time, from the 16-bit cells where the slice has them.
 template<bool narrow>
 __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const TiledSlice &s,
-                                                    Packet &p, double zu, double zw)
+                                                    Packet &p, double zu, double zw,
+                                                    double bound)
 {
     const SliceTiles &t = *s.tiles;
     const Locator4 at(f, zu, zw);
@@ -498,9 +510,15 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const T
     const __m256d none = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
     const double *const *lines = t.lines.data();
     const qint16 *cells = t.narrow.data();
+    const __m256d reach = _mm256_set1_pd(bound);
     __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
     quint64 plainly = 0;
     for (int r = 0; r < packetRays; r += 4) {
+        const __m256d current = _mm256_load_pd(p.key + r);
+        if (_mm256_movemask_pd(_mm256_cmp_pd(current, reach, _CMP_LT_OQ)) == 0) {
+            least = _mm256_min_pd(least, current);
+            continue;
+        }
         const Cells4 at4 = locate4(at, p, r);
         const __m128i undecided = _mm_xor_si128(at4.decided, all);
         plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(undecided))) << r;
@@ -529,8 +547,7 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const T
                 _mm256_and_pd(_mm256_cmp_pd(key, keptLow, _CMP_GE_OQ),
                               _mm256_cmp_pd(key, keptHigh, _CMP_LE_OQ)),
                 _mm256_castsi256_pd(wide));
-        const __m256d raised =
-                _mm256_max_pd(_mm256_load_pd(p.key + r), _mm256_blendv_pd(none, key, kept));
+        const __m256d raised = _mm256_max_pd(current, _mm256_blendv_pd(none, key, kept));
         _mm256_store_pd(p.key + r, raised);
         least = _mm256_min_pd(least, raised);
     }
@@ -543,7 +560,8 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const TiledFrame &f, const T
 
 #endif
 
-using Sampler = void (*)(const TiledFrame &, const TiledSlice &, Packet &, double, double);
+// The last argument bounds what the slice can give the packet's rays.
+using Sampler = void (*)(const TiledFrame &, const TiledSlice &, Packet &, double, double, double);
 
 struct Samplers
 {
@@ -852,16 +870,17 @@ struct Plan
     int count[buckets];
 };
 
-void sampleOpen(const TiledFrame &f, const TiledSlice &s, Packet &p)
+void sampleOpen(const TiledFrame &f, const TiledSlice &s, Packet &p, const Prospect &bound)
 {
     const double zu = s.z * f.u.perZ;
     const double zw = s.z * f.w.perZ;
     if (s.text)
-        (s.tiles->narrow.empty() ? samplers().text : samplers().narrowText)(f, s, p, zu, zw);
+        (s.tiles->narrow.empty() ? samplers().text : samplers().narrowText)(f, s, p, zu, zw,
+                                                                            bound.key);
     else if (s.offsets32)
-        samplers().pictures(f, s, p, zu, zw);
+        samplers().pictures(f, s, p, zu, zw, bound.code);
     else
-        samplePlainly<false>(f, s, p, zu, zw);
+        samplePlainly<false>(f, s, p, zu, zw, bound.code);
 }
 
 // The slices that may hold section layer samples go first, in slice order,
@@ -978,9 +997,9 @@ void renderPacket(const TiledFrame &f, const SlabMap &m, Packet &p, Plan &plan)
         const double zw = s.z * f.w.perZ;
         const double zd = s.z * f.d.perZ;
         if (s.text)
-            sampleSlice<true, true>(f, s, p, zu, zw, zd);
+            sampleSlice<true, true>(f, s, p, zu, zw, zd, 0.0);
         else
-            sampleSlice<false, true>(f, s, p, zu, zw, zd);
+            sampleSlice<false, true>(f, s, p, zu, zw, zd, 0.0);
     }
 
     std::fill(plan.count, plan.count + buckets, 0);
@@ -1002,7 +1021,7 @@ void renderPacket(const TiledFrame &f, const SlabMap &m, Packet &p, Plan &plan)
         if (!raises(prospect))
             continue;
         if (prospect.first == prospect.last) {
-            sampleOpen(f, f.slices[prospect.first], p);
+            sampleOpen(f, f.slices[prospect.first], p, prospect);
             continue;
         }
         // The slices of the eight to sample have their cells asked for
@@ -1026,7 +1045,7 @@ void renderPacket(const TiledFrame &f, const SlabMap &m, Packet &p, Plan &plan)
         }
         for (int i = 0; i < count; ++i) {
             if (raises(chosen[i]))
-                sampleOpen(f, f.slices[chosen[i].first], p);
+                sampleOpen(f, f.slices[chosen[i].first], p, chosen[i]);
         }
     }
 }
