@@ -699,37 +699,56 @@ void tst_Projection::edgeOn()
 void tst_Projection::twoSetsCentred_data()
 {
     QTest::addColumn<bool>("smallLast");
+    QTest::addColumn<bool>("framed");
+    QTest::addColumn<bool>("plainRoad");
     QTest::addColumn<QStringList>("picture");
 
     // s: small set's volume, f: its frame, L: large set's volume.
-    QTest::newRow("small set drawn last") << true
+    const QStringList smallInside{"LLLLLLLL", "LLLLLLLL", "LLssssLL", "LLssssLL",
+                                  "LLssssLL", "LLssssLL", "LLLLLLLL", "LLLLLLLL"};
+    const QStringList allLarge(8, "LLLLLLLL");
+    // Without frames the sets are drawn last first; a far centre takes the
+    // plain road, which must do the same.
+    for (bool plainRoad : {false, true}) {
+        const QString road = plainRoad ? ", plain road" : "";
+        QTest::addRow("no frames, small set last%s", qPrintable(road))
+                << true << false << plainRoad << smallInside;
+        QTest::addRow("no frames, large set last%s", qPrintable(road))
+                << false << false << plainRoad << allLarge;
+    }
+    QTest::newRow("small set drawn last") << true << true << false
                                           << QStringList{"LLLLLLLL", "LLLLLLLL", "LLfffffL",
                                                          "LLfsssfL", "LLfsssfL", "LLfsssfL",
                                                          "LLfffffL", "LLLLLLLL"};
     QTest::newRow("large set covers the small one and its front frame")
-            << false
-            << QStringList{"LLLLLLLL", "LLLLLLLL", "LLLLLLLL", "LLLLLLLL", "LLLLLLLL",
-                           "LLLLLLLL", "LLLLLLLL", "LLLLLLLL"};
+            << false << true << false << allLarge;
 }
 
 // Both sets are centred on the same point of an 8 x 8 image.
 void tst_Projection::twoSetsCentred()
 {
     QFETCH(bool, smallLast);
+    QFETCH(bool, framed);
+    QFETCH(bool, plainRoad);
     QFETCH(QStringList, picture);
 
     Slices slices;
     SetSnapshot large = snapshot(8, 8, 0, 1000);
     large.vColor = QColor(127, 0, 127);
     SetSnapshot small = snapshot(4, 4, 0, 1000);
-    small.showFrame = true;
+    small.showFrame = framed;
+    ViewState view;
+    if (plainRoad) {
+        view.centre.z = 0x1p40;
+        large.nz = small.nz = Vec3{0, 0, 1};
+    }
     for (int k = 0; k < 2; ++k) {
         large.slices.append(slices.text(QList<QList<double>>(8, QList<double>(8, 300))));
         small.slices.append(slices.text(QList<QList<double>>(4, QList<double>(4, 500))));
     }
     QImage image(8, 8, QImage::Format_ARGB32);
-    renderScene(image, ViewState(), smallLast ? QList<SetSnapshot>{large, small}
-                                              : QList<SetSnapshot>{small, large});
+    renderScene(image, view, smallLast ? QList<SetSnapshot>{large, small}
+                                       : QList<SetSnapshot>{small, large});
 
     const QRgb largeTint = tint(large.vColor, 300 / 1000.0 * 256);
     const QRgb smallTint = tint(small.vColor, 500 / 1000.0 * 256);

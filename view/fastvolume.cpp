@@ -115,6 +115,8 @@ struct Tint
 struct TiledFrame
 {
     ViewState view;
+    quint8 *covered = nullptr; // pixels that later sets have drawn
+    quint8 mark = 1;           // what this set's pixels are marked with there
     Vec3 n;
     int W = 0;
     int sw = 0;
@@ -1050,25 +1052,55 @@ void renderPacket(const TiledFrame &f, const SlabMap &m, Packet &p, Plan &plan)
     }
 }
 
+quint8 *coveredLine(const TiledFrame &f, int i0, int j)
+{
+    return f.covered ? f.covered + qsizetype(j) * f.W + i0 : nullptr;
+}
+
 void finishPacket(const TiledFrame &f, const Packet &p)
 {
     for (int rr = 0; rr < p.rows; ++rr) {
         QRgb *line = reinterpret_cast<QRgb *>(f.bits + (p.j0 + rr) * f.bytesPerLine) + p.i0;
+        quint8 *covered = coveredLine(f, p.i0, p.j0 + rr);
         for (int cc = 0; cc < p.columns; ++cc) {
+            if (covered && covered[cc])
+                continue;
             const int r = rr * packetSide + cc;
+            QRgb colour;
             if (f.section && p.layer[r] > 0) {
-                line[cc] = f.sectionTint.of(p.layer[r]);
+                colour = f.sectionTint.of(p.layer[r]);
             } else if (p.key[r] > -std::numeric_limits<double>::infinity()) {
                 double V = intensity(f.keySign * p.key[r], f.low, f.high);
                 if (p.code[r] > 0)
                     V = std::max(V, f.pictureIntensity[(p.code[r] - 1 + f.codeLow) ^ f.flip]);
-                if (V > 0)
-                    line[cc] = f.volumeTint.of(V);
+                if (!(V > 0))
+                    continue;
+                colour = f.volumeTint.of(V);
             } else if (p.code[r] > 0) {
-                line[cc] = f.codeTint[p.code[r] - 1];
+                colour = f.codeTint[p.code[r] - 1];
+            } else {
+                continue;
             }
+            line[cc] = colour;
+            if (covered)
+                covered[cc] = f.mark;
         }
     }
+}
+
+// Whether later sets have drawn every pixel of a packet.
+bool packetCovered(const TiledFrame &f, int i0, int j0, int columns, int rows)
+{
+    if (!f.covered)
+        return false;
+    for (int rr = 0; rr < rows; ++rr) {
+        const quint8 *covered = coveredLine(f, i0, j0 + rr);
+        for (int cc = 0; cc < columns; ++cc) {
+            if (!covered[cc])
+                return false;
+        }
+    }
+    return true;
 }
 
 // Kept between renderings, so that none allocates.
@@ -1080,6 +1112,8 @@ thread_local std::vector<TiledSlice> tiledSlices;
 void renderBand(const TiledFrame &f, const SlabMap &m, int j0, int rows)
 {
     for (int i0 = 0; i0 < f.W; i0 += packetSide) {
+        if (packetCovered(f, i0, j0, std::min(packetSide, f.W - i0), rows))
+            continue;
         startPacket(f, packet, i0, j0, std::min(packetSide, f.W - i0), rows);
         renderPacket(f, m, packet, plan);
         finishPacket(f, packet);
@@ -1169,7 +1203,8 @@ bool finite(const Vec3 &v)
 
 } // namespace
 
-bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &set)
+bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &set,
+                       quint8 *covered, quint8 mark)
 {
     if (!(std::isfinite(view.zoom) && finite(view.nx) && finite(view.ny) && finite(view.nz)
           && finite(view.centre) && view.nz.z != 0 && finite(set.nz)))
@@ -1178,6 +1213,8 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
 
     TiledFrame f;
     f.view = view;
+    f.covered = covered;
+    f.mark = mark;
     f.n = set.nz;
     f.W = image.width();
     const int H = image.height();

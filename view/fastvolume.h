@@ -1,6 +1,8 @@
 #ifndef VIEW_FASTVOLUME_H
 #define VIEW_FASTVOLUME_H
 
+#include <QtGlobal>
+
 class QImage;
 struct SetSnapshot;
 struct ViewState;
@@ -11,6 +13,8 @@ struct ViewState;
 // so large that its error bounds say nothing, slices without a summary); the
 // caller then draws by the plain road. The image is a 32-bit one of at least
 // one row, and the set has slices and cells.
-bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &set);
+// `covered` as for renderVolume.
+bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &set,
+                       quint8 *covered = nullptr, quint8 mark = 1);
 
 #endif // VIEW_FASTVOLUME_H

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -43,6 +44,8 @@ struct SliceSource
 struct SetFrame
 {
     ViewState view;
+    quint8 *covered = nullptr; // pixels that later sets have drawn
+    quint8 mark = 1;           // what this set's pixels are marked with there
     int W = 0;
     double halfW = 0.0;
     double halfH = 0.0;
@@ -343,11 +346,18 @@ void renderRows(const SetFrame &f, int rowBegin, int rowEnd)
                 else
                     sampleSlice<false>(f, s, from - first, to - first, r);
             }
+            quint8 *covered = f.covered ? f.covered + qsizetype(j) * f.W + first : nullptr;
             for (int c = 0; c < count; ++c) {
+                if (covered && covered[c])
+                    continue;
                 if (f.section && r.section[c] > 0)
                     line[first + c] = tint(f.sColor, r.section[c]);
                 else if (r.volume[c] > 0)
                     line[first + c] = tint(f.vColor, r.volume[c]);
+                else
+                    continue;
+                if (covered)
+                    covered[c] = f.mark;
             }
         }
     }
@@ -355,7 +365,8 @@ void renderRows(const SetFrame &f, int rowBegin, int rowEnd)
 
 } // namespace
 
-void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
+void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set,
+                  quint8 *covered, quint8 mark)
 {
     if (image.isNull() || image.height() < 1)
         return;
@@ -374,11 +385,13 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
     // no ray has a sample, and every pixel stays as it is.
     if (ss < 1 || set.sw <= 0 || set.sh <= 0 || view.nz.z == 0 || std::isnan(view.nz.z))
         return;
-    if (renderVolumeTiled(image, view, set))
+    if (renderVolumeTiled(image, view, set, covered, mark))
         return;
 
     SetFrame f;
     f.view = view;
+    f.covered = covered;
+    f.mark = mark;
     f.W = image.width();
     f.halfW = f.W * 0.5;
     f.halfH = image.height() * 0.5;
@@ -426,6 +439,81 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set)
     RenderPool::shared().run(bandCount, band);
 }
 
+namespace {
+
+QColor frameColourOf(const SetSnapshot &set)
+{
+#ifdef CTSLAB_LITE
+    Q_UNUSED(set);
+    return QColor(255, 0, 0);
+#else
+    return set.vColor;
+#endif
+}
+
+// A set's volume is painted over wherever a later set's volume draws, frames
+// or not, so the volumes can be drawn last first, each only where no later
+// one has drawn, and then put in their places between the frames. False,
+// having drawn nothing, when there is no memory for it.
+bool drawLastFirst(QImage &image, const ViewState &view, const QList<SetSnapshot> &sets)
+{
+    // Kept between renderings, so that none allocates.
+    static thread_local std::vector<quint8> owner;
+    static thread_local QImage volumes;
+    const size_t pixels = size_t(image.width()) * size_t(image.height());
+    try {
+        owner.assign(pixels, 0);
+    } catch (const std::bad_alloc &) {
+        owner = {};
+        return false;
+    }
+    const bool framed = std::any_of(sets.cbegin(), sets.cend(),
+                                    [](const SetSnapshot &set) { return set.showFrame; });
+    // Without frames the volumes go straight into the picture.
+    if (framed && (volumes.size() != image.size() || volumes.format() != image.format())) {
+        volumes = QImage(image.size(), image.format());
+        if (volumes.isNull())
+            return false;
+    }
+    QImage &target = framed ? volumes : image;
+    for (qsizetype k = sets.size() - 1; k >= 0; --k) {
+        const SetSnapshot &set = sets.at(k);
+        if (set.sw > 0 && set.sh > 0 && set.showVolume)
+            renderVolume(target, view, set, owner.data(), quint8(k + 1));
+    }
+    if (!framed)
+        return true;
+
+    std::optional<QPainter> p;
+    const int W = image.width();
+    const int H = image.height();
+    for (qsizetype k = 0; k < sets.size(); ++k) {
+        const SetSnapshot &set = sets.at(k);
+        if (set.sw <= 0 || set.sh <= 0)
+            continue;
+        const int ss = int(set.slices.size());
+        if (set.showFrame) {
+            if (!p)
+                p.emplace(&image);
+            paintFrame(*p, view, W, H, ss, set.sw, set.sh, false, frameColourOf(set));
+        }
+        for (int y = 0; y < H; ++y) {
+            const quint8 *mine = owner.data() + size_t(y) * W;
+            const QRgb *from = reinterpret_cast<const QRgb *>(volumes.constScanLine(y));
+            QRgb *to = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (int x = 0; x < W; ++x) {
+                if (mine[x] == k + 1)
+                    to[x] = from[x];
+            }
+        }
+        if (set.showFrame)
+            paintFrame(*p, view, W, H, ss, set.sw, set.sh, true, frameColourOf(set));
+    }
+    return true;
+}
+
+} // namespace
+
 void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> &sets)
 {
     // An image that could not be allocated shows nothing.
@@ -434,17 +522,15 @@ void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> 
     const int W = image.width();
     const int H = image.height();
     image.fill(QColor(255, 255, 255));
+    if (sets.size() > 1 && sets.size() < 256 && drawLastFirst(image, view, sets))
+        return;
     // A painter is opened only for frames: it allocates, the rest does not.
     std::optional<QPainter> p;
     for (const SetSnapshot &set : sets) {
         if (set.sw <= 0 || set.sh <= 0)
             continue;
         const int ss = int(set.slices.size());
-#ifdef CTSLAB_LITE
-        const QColor frameColour(255, 0, 0);
-#else
-        const QColor frameColour = set.vColor;
-#endif
+        const QColor frameColour = frameColourOf(set);
         if (set.showFrame) {
             if (!p)
                 p.emplace(&image);

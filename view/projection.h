@@ -31,8 +31,11 @@ struct SetSnapshot
 // The maximum-intensity projection of one set, cut by its section plane when
 // that is shown, onto a 32-bit RGB image: pixels with something to show are
 // overwritten with an opaque tint, the others are left as they are. Slices
-// that are missing or smaller than the set contribute nothing.
-void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set);
+// that are missing or smaller than the set contribute nothing. With
+// `covered` (a byte per pixel, row by row), pixels not 0 there are left
+// alone and those drawn get `mark`, so that sets can be drawn last first.
+void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set,
+                  quint8 *covered = nullptr, quint8 mark = 1);
 
 // The whole picture: white, then for each set with cells its back frame, its
 // volume and its front frame, later sets over earlier ones.
