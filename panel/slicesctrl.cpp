@@ -235,10 +235,8 @@ void SlicesCtrl::dropEvent(QDropEvent *event)
         return;
     event->acceptProposedAction();
     // Queued to the worker like the dialog's selection, so a drop during a load
-    // replaces the set once that load is over. The names travel as a queued
-    // slot's argument, as the dialog's do.
-    QMetaObject::invokeMethod(&sliceDatas, "filesSelected", Qt::QueuedConnection,
-                              Q_ARG(QStringList, names));
+    // replaces the set once that load is over.
+    sliceDatas.queueFiles(names);
 }
 
 #ifndef CTSLAB_LITE

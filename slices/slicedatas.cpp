@@ -1,11 +1,13 @@
 #include "slices/slicedatas.h"
 #include "slices/dicomreader.h"
+#include "view/renderpool.h"
 
 #include <QColor>
 #include <QDebug>
 #include <QPainter>
 #include <QPen>
 #include <QRect>
+#include <QThread>
 
 #include <algorithm>
 #include <cfloat>
@@ -62,6 +64,21 @@ void giveBackToBudget(qint64 bytes)
     budgetTaken.fetch_sub(bytes);
 }
 
+// Files are read on threads of their own, started once; a set whose load
+// finds them busy with another set's reads its files alone.
+RenderPool &readers()
+{
+    static RenderPool pool(std::max(QThread::idealThreadCount(), 1) - 1);
+    return pool;
+}
+
+struct Read
+{
+    std::unique_ptr<Slice> slice;
+    QString whyNot;
+    bool read = false;
+};
+
 } // namespace
 
 struct SliceDatas::Histogram
@@ -112,6 +129,28 @@ void SliceDatas::clear()
     emit cleared();
 }
 
+void SliceDatas::queueFiles(const QStringList &files)
+{
+    {
+        std::lock_guard lock(queueGuard);
+        queued.push_back(files);
+    }
+    QMetaObject::invokeMethod(this, "loadQueuedFiles", Qt::QueuedConnection);
+}
+
+void SliceDatas::loadQueuedFiles()
+{
+    QStringList files;
+    {
+        std::lock_guard lock(queueGuard);
+        if (queued.empty())
+            return;
+        files = std::move(queued.front());
+        queued.pop_front();
+    }
+    filesSelected(files);
+}
+
 void SliceDatas::requestStop()
 {
     stopRequested.store(true);
@@ -141,44 +180,62 @@ void SliceDatas::filesSelected(QStringList files)
         ++count;
         qDebug() << "Skipped" << name << reason;
     };
-    for (const QString &name : loadingOrder(files, &stopRequested)) {
-        if (stopRequested.load())
-            break;
-        auto slice = std::make_unique<Slice>();
-        QString whyNot;
-        if (!slice->load(name, &whyNot)) {
-            skip(name, tally.unreadable, whyNot);
-            continue;
+    // A few files are read at once, and then taken or left in their order
+    // exactly as if read one by one; the budget is thus checked a batch late,
+    // which holds at most a batch of slices beyond it for a moment.
+    const QStringList order = loadingOrder(files, &stopRequested);
+    const int batch = 2 * (readers().workerCount() + 1);
+    std::vector<Read> reads(size_t(std::min<qsizetype>(batch, order.size())));
+    for (qsizetype first = 0; first < order.size() && !stopRequested.load(); first += batch) {
+        const int count = int(std::min<qsizetype>(batch, order.size() - first));
+        auto read = [&](int i) {
+            Read &r = reads[size_t(i)];
+            r.slice = std::make_unique<Slice>();
+            r.whyNot.clear();
+            r.read = r.slice->load(order.at(first + i), &r.whyNot);
+        };
+        readers().run(count, read);
+        for (int i = 0; i < count; ++i) {
+            if (stopRequested.load())
+                break;
+            const QString &name = order.at(first + i);
+            std::unique_ptr<Slice> slice = std::move(reads[size_t(i)].slice);
+            if (!reads[size_t(i)].read) {
+                skip(name, tally.unreadable, reads[size_t(i)].whyNot);
+                continue;
+            }
+            // The first slice read fixes the size, even one refused below as flat.
+            if (setWidth <= 0 && slice->width > 0 && slice->height != 0) {
+                setWidth = slice->width;
+                setHeight = slice->height;
+            }
+            if (slice->width != setWidth || slice->height != setHeight) {
+                skip(name, tally.otherSize,
+                     QStringLiteral("%1 x %2, the set's slices are %3 x %4")
+                             .arg(slice->width)
+                             .arg(slice->height)
+                             .arg(setWidth)
+                             .arg(setHeight));
+                continue;
+            }
+            if (!(slice->max > slice->min)) {
+                skip(name, tally.flat, QStringLiteral("flat: every value is %1").arg(slice->min));
+                continue;
+            }
+            const qint64 bytes = slice->memoryBytes();
+            if (!takeFromBudget(bytes)) {
+                ++tally.overBudget;
+                qDebug() << "Slice memory budget reached, file skipped :" << name;
+                continue;
+            }
+            stackBytes += bytes;
+            setMax = std::max(setMax, slice->max);
+            setMin = std::min(setMin, slice->min);
+            stack.append(slice.release());
+            emit loadedNewFile(name);
         }
-        // The first slice read fixes the size, even one refused below as flat.
-        if (setWidth <= 0 && slice->width > 0 && slice->height != 0) {
-            setWidth = slice->width;
-            setHeight = slice->height;
-        }
-        if (slice->width != setWidth || slice->height != setHeight) {
-            skip(name, tally.otherSize,
-                 QStringLiteral("%1 x %2, the set's slices are %3 x %4")
-                         .arg(slice->width)
-                         .arg(slice->height)
-                         .arg(setWidth)
-                         .arg(setHeight));
-            continue;
-        }
-        if (!(slice->max > slice->min)) {
-            skip(name, tally.flat, QStringLiteral("flat: every value is %1").arg(slice->min));
-            continue;
-        }
-        const qint64 bytes = slice->memoryBytes();
-        if (!takeFromBudget(bytes)) {
-            ++tally.overBudget;
-            qDebug() << "Slice memory budget reached, file skipped :" << name;
-            continue;
-        }
-        stackBytes += bytes;
-        setMax = std::max(setMax, slice->max);
-        setMin = std::min(setMin, slice->min);
-        stack.append(slice.release());
-        emit loadedNewFile(name);
+        for (Read &r : reads)
+            r.slice.reset();
     }
 
     const bool accepted = setMin < DBL_MAX && setMax > -DBL_MAX;

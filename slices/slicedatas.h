@@ -10,6 +10,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 #include <shared_mutex>
 
 // One slice set: a stack of slices of one common size with its value range,
@@ -77,6 +79,11 @@ public:
     static void setMemoryBudget(qint64 bytes);
     static qint64 defaultMemoryBudget();
 
+    // Loads the files on the set's thread once what it is doing is done, as
+    // filesSelected through a queued connection would; callable from any
+    // thread. The names are handed over under a lock of our own.
+    void queueFiles(const QStringList &files);
+
 signals:
     void cleared();
     void loadedNewFile(QString fname);
@@ -85,6 +92,9 @@ signals:
 public slots:
     void filesSelected(QStringList files);
 
+private slots:
+    void loadQueuedFiles();
+
 private:
     struct Histogram;
     static Histogram computeHistogram(const QList<Slice *> &stack, int columns, int rowCount,
@@ -92,6 +102,8 @@ private:
     void publishHistogram(const Histogram &histogram);
 
     std::atomic<bool> stopRequested = false;
+    std::mutex queueGuard;
+    std::deque<QStringList> queued;
     // What the slices in `slices` take of the budget; changed with them.
     qint64 heldBytes = 0;
 };
