@@ -127,6 +127,17 @@ QString difference(const QImage &a, const QImage &b)
     return {};
 }
 
+// renderScene against the plain algorithm on a W x H picture; empty when
+// they agree.
+QString sceneDifference(const ViewState &view, const QList<SetSnapshot> &sets, int W, int H)
+{
+    QImage image(W, H, QImage::Format_ARGB32);
+    QImage expected(W, H, QImage::Format_ARGB32);
+    renderScene(image, view, sets);
+    referenceScene(expected, view, sets);
+    return difference(image, expected);
+}
+
 // Owns the slices that the snapshots point to.
 struct Slices
 {
@@ -901,12 +912,7 @@ void tst_Projection::randomScenes()
             sets.append(maker.set(slices, view));
         const int W = maker.between(1, 40);
         const int H = maker.between(1, 40);
-
-        QImage image(W, H, QImage::Format_ARGB32);
-        QImage expected(W, H, QImage::Format_ARGB32);
-        renderScene(image, view, sets);
-        referenceScene(expected, view, sets);
-        QString diff = difference(image, expected);
+        QString diff = sceneDifference(view, sets, W, H);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
 
         QImage noise(W, H, QImage::Format_ARGB32);
@@ -951,11 +957,7 @@ void tst_Projection::tiledScenes()
             sets.append(maker.tiledSet(slices, view));
         const int W = maker.between(1, 90);
         const int H = maker.between(1, 90);
-        QImage image(W, H, QImage::Format_ARGB32);
-        QImage expected(W, H, QImage::Format_ARGB32);
-        renderScene(image, view, sets);
-        referenceScene(expected, view, sets);
-        const QString diff = difference(image, expected);
+        const QString diff = sceneDifference(view, sets, W, H);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
     }
 }
