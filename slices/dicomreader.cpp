@@ -116,25 +116,20 @@ bool integer(DcmItem *item, const DcmTagKey &tag, qint64 *value)
 // outside it (overlays, padding) do not count. The rescale is monotonic, so
 // the range follows from the smallest and largest stored value.
 template<typename Sample>
-void fillGrid(QList<QList<double>> &rows, const Sample *raw, int columns, int bitsStored,
-              int highBit, bool isSigned, double slope, double intercept, double *low,
-              double *high)
+void fillGrid(double *cells, const Sample *raw, qint64 count, int bitsStored, int highBit,
+              bool isSigned, double slope, double intercept, double *low, double *high)
 {
     const int shift = highBit + 1 - bitsStored;
     const qint32 mask = (qint32(1) << bitsStored) - 1;
     const qint32 signBit = isSigned ? qint32(1) << (bitsStored - 1) : 0;
     qint32 least = mask;
     qint32 most = -mask - 1;
-    for (QList<double> &row : rows) {
-        double *cells = row.data();
-        for (int x = 0; x < columns; ++x) {
-            const qint32 bits = (qint32(raw[x]) >> shift) & mask;
-            const qint32 stored = bits - 2 * (bits & signBit);
-            least = std::min(least, stored);
-            most = std::max(most, stored);
-            cells[x] = double(stored) * slope + intercept;
-        }
-        raw += columns;
+    for (qint64 i = 0; i < count; ++i) {
+        const qint32 bits = (qint32(raw[i]) >> shift) & mask;
+        const qint32 stored = bits - 2 * (bits & signBit);
+        least = std::min(least, stored);
+        most = std::max(most, stored);
+        cells[i] = double(stored) * slope + intercept;
     }
     const double first = double(least) * slope + intercept;
     const double last = double(most) * slope + intercept;
@@ -258,7 +253,11 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     // The grid is made once the pixel data is known to be there, and before it
     // is loaded or decoded: the buffer that then comes and goes lies above the
     // grid in the heap and leaves no gaps that slow later allocations down.
-    const auto makeCells = [&] { return makeGrid(columns, rowCount); };
+    double *grid = nullptr;
+    const auto makeCells = [&] {
+        grid = makeBlockGrid(columns, rowCount);
+        return grid != nullptr;
+    };
     const QString noMemory =
             QStringLiteral("no memory for a grid of %1 x %2").arg(columns).arg(rowCount);
 
@@ -323,16 +322,16 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     height = rowCount;
     const bool isSigned = representation == 1;
     if (bitsAllocated == 8) {
-        fillGrid(rows, reinterpret_cast<const Uint8 *>(buffer.data()), columns, bitsStored,
+        fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bitsStored,
                  highBit, isSigned, slope, intercept, &min, &max);
     } else {
-        fillGrid(rows, buffer.data(), columns, bitsStored, highBit, isSigned, slope, intercept,
+        fillGrid(grid, buffer.data(), cells, bitsStored, highBit, isSigned, slope, intercept,
                  &min, &max);
     }
     // A huge slope can carry the values beyond the doubles; no such value may
     // reach the range or the histogram.
     if (!std::isfinite(min) || !std::isfinite(max)) {
-        rows.clear();
+        dropGrid();
         return refuse(QStringLiteral("DICOM rescaled values beyond the range of numbers"));
     }
     return true;

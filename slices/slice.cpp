@@ -9,7 +9,12 @@
 #include <QTextStream>
 
 #include <cfloat>
+#include <cstdint>
 #include <new>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
 
 Slice::Slice() = default;
 Slice::~Slice() = default;
@@ -108,9 +113,89 @@ qint64 Slice::memoryBytes() const
     if (isImage)
         return image.sizeInBytes();
     qint64 bytes = rows.capacity() * qint64(sizeof(QList<double>));
+    if (block) {
+        const size_t mapped = block.get_deleter().mappedBytes;
+        return bytes + qint64(mapped ? mapped : size_t(width) * size_t(height) * sizeof(double));
+    }
     for (const QList<double> &row : rows)
         bytes += row.capacity() * qint64(sizeof(double));
     return bytes;
+}
+
+void Slice::dropGrid()
+{
+    rows.clear();
+    block.reset();
+}
+
+void SliceBlockFree::operator()(double *cells) const
+{
+#ifdef Q_OS_LINUX
+    if (mappedBytes) {
+        munmap(cells, mappedBytes);
+        return;
+    }
+#endif
+    delete[] cells;
+}
+
+double *Slice::makeBlockGrid(int columns, int rowCount)
+{
+    dropGrid();
+    if (columns <= 0 || rowCount <= 0)
+        return nullptr;
+    const size_t count = size_t(columns) * size_t(rowCount);
+    double *cells = nullptr;
+    size_t mapped = 0;
+#ifdef Q_OS_LINUX
+    // Every page of fresh memory costs a fault when first written, and for a
+    // long series of large slices those faults were most of a first load; in
+    // whole large pages there is one fault per 2 MiB.
+    // Without large pages a block of its own would only give its memory back
+    // at every load, where the heap keeps it for the next one.
+    static const bool largePages = [] {
+        QFile setting(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+        return setting.open(QIODevice::ReadOnly) && !setting.readAll().contains("[never]");
+    }();
+    constexpr size_t largePage = size_t(2) << 20;
+    const size_t bytes = count * sizeof(double);
+    if (largePages && bytes >= largePage) {
+        const size_t span = (bytes + largePage - 1) / largePage * largePage;
+        void *start = mmap(nullptr, span + largePage, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (start != MAP_FAILED) {
+            const auto first = reinterpret_cast<std::uintptr_t>(start);
+            const std::uintptr_t aligned = (first + largePage - 1) & ~(largePage - 1);
+            if (aligned > first)
+                munmap(start, aligned - first);
+            if (first + largePage > aligned)
+                munmap(reinterpret_cast<void *>(aligned + span), first + largePage - aligned);
+            cells = reinterpret_cast<double *>(aligned);
+            mapped = span;
+            madvise(cells, span, MADV_HUGEPAGE);
+        }
+    }
+#endif
+    if (!cells)
+        cells = new (std::nothrow) double[count]();
+    if (!cells)
+        return nullptr;
+    block = std::unique_ptr<double[], SliceBlockFree>(cells, SliceBlockFree{mapped});
+    try {
+        rows.reserve(rowCount);
+        if (rows.capacity() < rowCount) {
+            dropGrid();
+            return nullptr;
+        }
+        for (int y = 0; y < rowCount; ++y) {
+            rows.append(QList<double>(QArrayDataPointer<double>::fromRawData(
+                    cells + size_t(y) * size_t(columns), columns)));
+        }
+    } catch (const std::bad_alloc &) {
+        dropGrid();
+        return nullptr;
+    }
+    return cells;
 }
 
 bool Slice::makeGrid(int columns, int rowCount)
@@ -119,7 +204,7 @@ bool Slice::makeGrid(int columns, int rowCount)
     // gives the file up instead of the program ending. QList reports a failed
     // reservation by a smaller capacity and a failed growth by std::bad_alloc.
     try {
-        rows.clear();
+        dropGrid();
         rows.reserve(rowCount);
         if (rows.capacity() < rowCount) {
             rows = {};
@@ -159,6 +244,6 @@ bool Slice::beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag)
     max = -DBL_MAX;
     width = 0;
     height = 0;
-    rows.clear();
+    dropGrid();
     return true;
 }

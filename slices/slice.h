@@ -13,6 +13,13 @@ class QFile;
 class QTextStream;
 struct SliceTiles;
 
+// Frees a slice's block of cells, mapped or from new[] (mappedBytes 0).
+struct SliceBlockFree
+{
+    size_t mappedBytes = 0;
+    void operator()(double *cells) const;
+};
+
 // One two-dimensional slice read from one file: either a picture, kept as
 // read, or a grid of values from one of the two text formats.
 class Slice
@@ -60,6 +67,12 @@ public:
 private:
     bool beginTextRead(QFile &file, QTextStream &stream, QLatin1String tag);
     bool makeGrid(int columns, int rowCount);
+    // A grid whose cells lie in one block that the rows only view: one
+    // allocation, in large pages where the system gives them, instead of a
+    // row each. Gives the block's first cell, or nullptr without memory.
+    double *makeBlockGrid(int columns, int rowCount);
+    void dropGrid();
+    std::unique_ptr<double[], SliceBlockFree> block;
     mutable std::once_flag tilesMade;
     mutable std::unique_ptr<SliceTiles> tileSummary;
 };

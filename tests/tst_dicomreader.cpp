@@ -36,6 +36,8 @@ private slots:
     void sameImageEveryEncoding();
     void writtenValues_data();
     void writtenValues();
+    void largeGrid_data();
+    void largeGrid();
     void refused_data();
     void refused();
     void loadTriesDicomLast();
@@ -214,6 +216,45 @@ void tst_DicomReader::writtenValues()
     }
     QCOMPARE(slice.min, low);
     QCOMPARE(slice.max, high);
+}
+
+// Grids of a large page and more lie in a block of their own, which the
+// rows view: every row must start at its own place in it, the last one too.
+void tst_DicomReader::largeGrid_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("one large page exactly") << 512 << 512;
+    QTest::newRow("a row beyond it") << 512 << 513;
+    QTest::newRow("odd width") << 1031 << 300;
+}
+
+void tst_DicomReader::largeGrid()
+{
+    QFETCH(int, columns);
+    QFETCH(int, rows);
+    DicomFixture image;
+    image.columns = columns;
+    image.rows = rows;
+    image.intercept = QStringLiteral("-7");
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < columns; ++x)
+            image.raw << (x * 31 + y * 17) % 65536;
+    }
+    const QString name = path(QStringLiteral("large.dcm"));
+    QVERIFY(writeDicom(name, image));
+    Slice slice;
+    QString whyNot;
+    QVERIFY2(slice.load(name, &whyNot), qPrintable(whyNot));
+    QCOMPARE(slice.rows.size(), rows);
+    for (int y = 0; y < rows; ++y) {
+        QCOMPARE(slice.rows.at(y).size(), columns);
+        for (int x = 0; x < columns; ++x) {
+            if (slice.valueAt(x, y) != (x * 31 + y * 17) % 65536 - 7)
+                QFAIL(qPrintable(QStringLiteral("cell %1, %2: %3").arg(x).arg(y).arg(slice.valueAt(x, y))));
+        }
+    }
+    QVERIFY(slice.memoryBytes() >= qint64(columns) * rows * qint64(sizeof(double)));
 }
 
 void tst_DicomReader::refused_data()
