@@ -14,6 +14,7 @@
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 Slice::Slice() = default;
@@ -160,7 +161,10 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
     constexpr size_t largePage = size_t(2) << 20;
     const size_t bytes = count * sizeof(double);
     if (largePages && bytes >= largePage) {
-        const size_t span = (bytes + largePage - 1) / largePage * largePage;
+        // Whole small pages after the last whole large one: a slice just
+        // beyond a multiple of 2 MiB does not hold nearly twice its cells.
+        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        const size_t span = (bytes + page - 1) / page * page;
         void *start = mmap(nullptr, span + largePage, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (start != MAP_FAILED) {
