@@ -137,6 +137,33 @@ void fillGrid(double *cells, const Sample *raw, qint64 count, int bitsStored, in
     *high = std::max(first, last);
 }
 
+// Whether DCMTK 3.6.7's JPEG decoder would stall on a fragment: before it
+// decodes, it walks the markers up to the frame header to learn the sample
+// precision, and a TEM marker (FF 01) on that walk never moves it on, so the
+// reading thread would spin for good. The walk here takes the same steps.
+bool stallsJpegScan(const Uint8 *data, Uint32 length)
+{
+    quint64 at = 0;
+    while (at + 4 < length) {
+        if (data[at] != 0xff)
+            return false;
+        const Uint8 code = data[at + 1];
+        if (code == 0x01)
+            return true;
+        const bool frameHeader = code >= 0xc0 && code <= 0xcf && code != 0xc4 && code != 0xc8
+                && code != 0xcc;
+        if (frameHeader || code == 0x00 || code == 0xff)
+            return false;
+        // Reserved, restart, start and end of image: bare markers. The rest
+        // carry their length.
+        if (code <= 0xbf || (code >= 0xd0 && code <= 0xd9))
+            at += 2;
+        else
+            at += 2 + (quint64(data[at + 2]) << 8 | data[at + 3]);
+    }
+    return false;
+}
+
 } // namespace
 
 bool Slice::readDicom(const QString &fileName, QString *whyNot)
@@ -274,13 +301,20 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
             return refuse(QStringLiteral("DICOM decoder failed (no compressed pixel data)"));
         }
         qint64 claimed = 0;
+        bool stalls = false;
         for (unsigned long i = 0; i < sequence->card(); ++i) {
             DcmPixelItem *fragment = nullptr;
-            if (sequence->getItem(fragment, i).good() && fragment)
-                claimed += fragment->getLength();
+            if (sequence->getItem(fragment, i).bad() || !fragment)
+                continue;
+            claimed += fragment->getLength();
+            Uint8 *bytes = nullptr;
+            if (claimed <= fileSize && fragment->getUint8Array(bytes).good() && bytes)
+                stalls = stalls || stallsJpegScan(bytes, fragment->getLength());
         }
         if (claimed > fileSize)
             return refuse(cutShort);
+        if (stalls)
+            return refuse(QStringLiteral("DICOM JPEG data with a TEM marker before its frame header"));
         if (!DcmCodecList::canChangeCoding(encoding, EXS_LittleEndianExplicit)) {
             return refuse(QStringLiteral("no DICOM decoder for %1")
                                   .arg(QString::fromLatin1(originalEncoding.getXferName())));

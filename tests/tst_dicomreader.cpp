@@ -40,6 +40,7 @@ private slots:
     void largeGrid();
     void refused_data();
     void refused();
+    void jpegMarkerThatStallsTheDecoder();
     void loadTriesDicomLast();
     void loadingOrder_data();
     void loadingOrder();
@@ -364,6 +365,31 @@ void tst_DicomReader::refused()
     QString whyNot;
     QVERIFY(!slice.readDicom(name, &whyNot));
     QCOMPARE(whyNot, reason);
+}
+
+// The library's JPEG decoder never gets past a TEM marker ahead of the frame
+// header; such a file must be refused before it is asked, not hang its thread.
+void tst_DicomReader::jpegMarkerThatStallsTheDecoder()
+{
+    DicomFixture image;
+    image.raw = { 1, 2, 3, 4, 5, 6 };
+    image.encoding = EXS_JPEGProcess14SV1;
+    const QString name = path(QStringLiteral("stalls.dcm"));
+    QVERIFY(writeDicom(name, image));
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype start = bytes.indexOf(QByteArray("\xff\xd8\xff", 3));
+    QVERIFY(start > 0);
+    bytes[start + 3] = '\x01';
+    QVERIFY(file.seek(0));
+    QCOMPARE(file.write(bytes), bytes.size());
+    file.close();
+
+    Slice slice;
+    QString whyNot;
+    QVERIFY(!slice.load(name, &whyNot));
+    QCOMPARE(whyNot, QStringLiteral("DICOM JPEG data with a TEM marker before its frame header"));
 }
 
 void tst_DicomReader::loadTriesDicomLast()
