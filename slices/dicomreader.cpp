@@ -152,11 +152,13 @@ bool stallsJpegScan(const Uint8 *data, Uint32 length)
             return true;
         const bool frameHeader = code >= 0xc0 && code <= 0xcf && code != 0xc4 && code != 0xc8
                 && code != 0xcc;
-        if (frameHeader || code == 0x00 || code == 0xff)
+        if (frameHeader || code <= 0x02)
             return false;
-        // Reserved, restart, start and end of image: bare markers. The rest
-        // carry their length.
-        if (code <= 0xbf || (code >= 0xd0 && code <= 0xd9))
+        // A fill byte is passed by itself; reserved, restart, start and end of
+        // image are bare markers; the rest carry their length.
+        if (code == 0xff)
+            at += 1;
+        else if (code <= 0xbf || (code >= 0xd0 && code <= 0xd9))
             at += 2;
         else
             at += 2 + (quint64(data[at + 2]) << 8 | data[at + 3]);

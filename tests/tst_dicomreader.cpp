@@ -40,6 +40,7 @@ private slots:
     void largeGrid();
     void refused_data();
     void refused();
+    void jpegMarkerThatStallsTheDecoder_data();
     void jpegMarkerThatStallsTheDecoder();
     void loadTriesDicomLast();
     void loadingOrder_data();
@@ -369,8 +370,16 @@ void tst_DicomReader::refused()
 
 // The library's JPEG decoder never gets past a TEM marker ahead of the frame
 // header; such a file must be refused before it is asked, not hang its thread.
+void tst_DicomReader::jpegMarkerThatStallsTheDecoder_data()
+{
+    QTest::addColumn<QByteArray>("afterStart"); // written over the bytes after SOI
+    QTest::newRow("TEM") << QByteArray("\xff\x01", 2);
+    QTest::newRow("TEM after fill bytes") << QByteArray("\xff\xff\xff\x01", 4);
+}
+
 void tst_DicomReader::jpegMarkerThatStallsTheDecoder()
 {
+    QFETCH(QByteArray, afterStart);
     DicomFixture image;
     image.raw = { 1, 2, 3, 4, 5, 6 };
     image.encoding = EXS_JPEGProcess14SV1;
@@ -381,7 +390,7 @@ void tst_DicomReader::jpegMarkerThatStallsTheDecoder()
     QByteArray bytes = file.readAll();
     const qsizetype start = bytes.indexOf(QByteArray("\xff\xd8\xff", 3));
     QVERIFY(start > 0);
-    bytes[start + 3] = '\x01';
+    bytes.replace(start + 2, afterStart.size(), afterStart);
     QVERIFY(file.seek(0));
     QCOMPARE(file.write(bytes), bytes.size());
     file.close();
