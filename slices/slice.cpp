@@ -114,10 +114,8 @@ qint64 Slice::memoryBytes() const
     if (isImage)
         return image.sizeInBytes();
     qint64 bytes = rows.capacity() * qint64(sizeof(QList<double>));
-    if (block) {
-        const size_t mapped = block.get_deleter().mappedBytes;
-        return bytes + qint64(mapped ? mapped : size_t(width) * size_t(height) * sizeof(double));
-    }
+    if (block)
+        return bytes + qint64(block.get_deleter().bytes);
     for (const QList<double> &row : rows)
         bytes += row.capacity() * qint64(sizeof(double));
     return bytes;
@@ -132,8 +130,8 @@ void Slice::dropGrid()
 void SliceBlockFree::operator()(double *cells) const
 {
 #ifdef Q_OS_LINUX
-    if (mappedBytes) {
-        munmap(cells, mappedBytes);
+    if (mapped) {
+        munmap(cells, bytes);
         return;
     }
 #endif
@@ -147,7 +145,7 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
         return nullptr;
     const size_t count = size_t(columns) * size_t(rowCount);
     double *cells = nullptr;
-    size_t mapped = 0;
+    SliceBlockFree held{ count * sizeof(double), false };
 #ifdef Q_OS_LINUX
     // Every page of fresh memory costs a fault when first written, and for a
     // long series of large slices those faults were most of a first load; in
@@ -159,12 +157,11 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
         return setting.open(QIODevice::ReadOnly) && !setting.readAll().contains("[never]");
     }();
     constexpr size_t largePage = size_t(2) << 20;
-    const size_t bytes = count * sizeof(double);
-    if (largePages && bytes >= largePage) {
+    if (largePages && held.bytes >= largePage) {
         // Whole small pages after the last whole large one: a slice just
         // beyond a multiple of 2 MiB does not hold nearly twice its cells.
         const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        const size_t span = (bytes + page - 1) / page * page;
+        const size_t span = (held.bytes + page - 1) / page * page;
         void *start = mmap(nullptr, span + largePage, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (start != MAP_FAILED) {
@@ -172,10 +169,9 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
             const std::uintptr_t aligned = (first + largePage - 1) & ~(largePage - 1);
             if (aligned > first)
                 munmap(start, aligned - first);
-            if (first + largePage > aligned)
-                munmap(reinterpret_cast<void *>(aligned + span), first + largePage - aligned);
+            munmap(reinterpret_cast<void *>(aligned + span), first + largePage - aligned);
             cells = reinterpret_cast<double *>(aligned);
-            mapped = span;
+            held = { span, true };
             madvise(cells, span, MADV_HUGEPAGE);
         }
     }
@@ -184,7 +180,7 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
         cells = new (std::nothrow) double[count]();
     if (!cells)
         return nullptr;
-    block = std::unique_ptr<double[], SliceBlockFree>(cells, SliceBlockFree{mapped});
+    block = std::unique_ptr<double[], SliceBlockFree>(cells, held);
     try {
         rows.reserve(rowCount);
         if (rows.capacity() < rowCount) {

@@ -13,10 +13,11 @@ class QFile;
 class QTextStream;
 struct SliceTiles;
 
-// Frees a slice's block of cells, mapped or from new[] (mappedBytes 0).
+// Frees a slice's block of cells, mapped or from new[], and knows its size.
 struct SliceBlockFree
 {
-    size_t mappedBytes = 0;
+    size_t bytes = 0;
+    bool mapped = false;
     void operator()(double *cells) const;
 };
 
