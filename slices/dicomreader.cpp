@@ -101,6 +101,30 @@ bool decimal(DcmItem *item, const DcmTagKey &tag, unsigned long pos, double *val
     return ok && std::isfinite(*value);
 }
 
+template<size_t N>
+void readNumbers(DcmItem *item, const DcmTagKey &tag, DicomPlacement::Numbers<N> *numbers)
+{
+    numbers->present = item->tagExists(tag);
+    numbers->readable = numbers->present;
+    for (size_t i = 0; i < N; ++i) {
+        numbers->readable = decimal(item, tag, static_cast<unsigned long>(i), &numbers->values[i])
+                && numbers->readable;
+    }
+}
+
+DicomPlacement placement(DcmItem *item)
+{
+    DicomPlacement place;
+    OFString series;
+    place.seriesPresent = item->tagExists(DCM_SeriesInstanceUID);
+    if (item->findAndGetOFString(DCM_SeriesInstanceUID, series).good())
+        place.series = text(series);
+    readNumbers(item, DCM_ImagePositionPatient, &place.position);
+    readNumbers(item, DCM_ImageOrientationPatient, &place.orientation);
+    readNumbers(item, DCM_PixelSpacing, &place.pixelSpacing);
+    return place;
+}
+
 bool integer(DcmItem *item, const DcmTagKey &tag, qint64 *value)
 {
     OFString field;
@@ -170,6 +194,7 @@ bool stallsJpegScan(const Uint8 *data, Uint32 length)
 
 bool Slice::readDicom(const QString &fileName, QString *whyNot)
 {
+    dicom.reset();
     const auto refuse = [whyNot](const QString &reason) {
         if (whyNot)
             *whyNot = reason;
@@ -370,6 +395,7 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
         dropGrid();
         return refuse(QStringLiteral("DICOM rescaled values beyond the range of numbers"));
     }
+    dicom = placement(data);
     return true;
 }
 

@@ -35,6 +35,7 @@ const SliceTiles &Slice::tiles() const
 
 bool Slice::load(const QString &fileName, QString *whyNot)
 {
+    dicom.reset();
     // Only a regular file is read: a named pipe or a device picked in the
     // dialog could block the panel's thread, and the closing window with it.
     const QFileInfo info(fileName);

@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QFile;
 class QTextStream;
@@ -19,6 +20,24 @@ struct SliceBlockFree
     size_t bytes = 0;
     bool mapped = false;
     void operator()(double *cells) const;
+};
+
+// Where a DICOM image lies, as its header says: each attribute with whether
+// the file carries it and whether every number of it reads as a finite one.
+struct DicomPlacement
+{
+    template<size_t N>
+    struct Numbers
+    {
+        std::array<double, N> values{};
+        bool present = false;
+        bool readable = false;
+    };
+    QString series; // Series Instance UID; empty when absent or blank
+    bool seriesPresent = false;
+    Numbers<3> position;     // Image Position (Patient), millimetres
+    Numbers<6> orientation;  // Image Orientation (Patient): along a row, then down a column
+    Numbers<2> pixelSpacing; // Pixel Spacing: between rows, then between columns
 };
 
 // One two-dimensional slice read from one file: either a picture, kept as
@@ -33,6 +52,8 @@ public:
     double min = 0.0;
     double max = 1.0;
     QList<QList<double>> rows;
+    // DICOM images only: where the slice lies.
+    std::optional<DicomPlacement> dicom;
 
     // Callers pass only 0 <= x < width and 0 <= y < height.
     double valueAt(int x, int y) const;

@@ -10,7 +10,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -72,6 +74,51 @@ RenderPool &readers()
     return pool;
 }
 
+// What the files say of where the stack's cells lie: cubes unless every
+// slice is a DICOM image of one series, with its position, one orientation
+// and one pixel spacing.
+CellShape shapeFromFiles(const QList<Slice *> &stack)
+{
+    const int ss = int(stack.size());
+    if (ss < 1 || !stack.first()->dicom)
+        return cubicShape(ss);
+    const DicomPlacement &first = *stack.first()->dicom;
+    // Direction cosines written by one scanner for one series agree to far
+    // better than this; a series whose slices turn by more is no stack.
+    constexpr double sameDirection = 1e-6;
+    for (const Slice *slice : stack) {
+        if (!slice->dicom)
+            return cubicShape(ss);
+        const DicomPlacement &place = *slice->dicom;
+        if (place.series.isEmpty() || place.series != first.series || !place.position.readable
+            || !place.orientation.readable || !place.pixelSpacing.readable
+            || place.pixelSpacing.values != first.pixelSpacing.values) {
+            return cubicShape(ss);
+        }
+        for (size_t i = 0; i < 6; ++i) {
+            if (!(std::abs(place.orientation.values[i] - first.orientation.values[i])
+                  <= sameDirection)) {
+                return cubicShape(ss);
+            }
+        }
+    }
+    // The slices' normal: along a row, cross down a column.
+    const std::array<double, 6> &o = first.orientation.values;
+    const double n[3] = { o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5],
+                          o[0] * o[4] - o[1] * o[3] };
+    if (!std::isfinite(n[0]) || !std::isfinite(n[1]) || !std::isfinite(n[2])
+        || (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0)) {
+        return cubicShape(ss);
+    }
+    QList<double> q;
+    q.reserve(ss);
+    for (const Slice *slice : stack) {
+        const std::array<double, 3> &p = slice->dicom->position.values;
+        q.append(p[0] * n[0] + p[1] * n[1] + p[2] * n[2]);
+    }
+    return measuredShape(first.pixelSpacing.values[1], first.pixelSpacing.values[0], q);
+}
+
 struct Read
 {
     std::unique_ptr<Slice> slice;
@@ -125,8 +172,30 @@ void SliceDatas::clear()
         min = 0.0;
         max = 1.0;
         account = {};
+        fileShape = cubicShape(0);
+        shape = fileShape;
     }
     emit cleared();
+}
+
+bool SliceDatas::setSpacing(double column, double row, double slice)
+{
+    const auto usable = [](double mm) { return std::isfinite(mm) && mm > 0; };
+    if (!usable(column) || !usable(row) || !usable(slice))
+        return false;
+    std::unique_lock lock(guard);
+    // Spacings far apart can still leave the shape beyond the doubles.
+    CellShape spaced = spacedShape(int(slices.size()), column, row, slice);
+    if (!spaced.measured())
+        return false;
+    shape = std::move(spaced);
+    return true;
+}
+
+void SliceDatas::resetSpacing()
+{
+    std::unique_lock lock(guard);
+    shape = fileShape;
 }
 
 void SliceDatas::queueFiles(const QStringList &files)
@@ -244,9 +313,13 @@ void SliceDatas::filesSelected(QStringList files)
         histogram = computeHistogram(stack, setWidth, setHeight, setMin, setMax, binCount,
                                      histHeight);
     }
+    CellShape stackShape = shapeFromFiles(stack);
     {
         std::unique_lock lock(guard);
         slices = stack;
+        // A new load draws what its files say, not what the user set before.
+        fileShape = std::move(stackShape);
+        shape = fileShape;
         heldBytes = stackBytes;
         width = setWidth;
         height = setHeight;

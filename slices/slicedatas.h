@@ -1,6 +1,7 @@
 #ifndef SLICES_SLICEDATAS_H
 #define SLICES_SLICEDATAS_H
 
+#include "slices/cellshape.h"
 #include "slices/slice.h"
 
 #include <QImage>
@@ -50,6 +51,10 @@ public:
     double binWidth = 0.0;
     double maxCount = 0.0;
     QImage histImage;
+    // Where the cells lie: as the set is drawn, and as its files say (cubes
+    // when they say nothing).
+    CellShape shape;
+    CellShape fileShape;
 
     // How the last load went: the names it was given and those it left out,
     // by reason. Zero after clear.
@@ -65,6 +70,14 @@ public:
 
     // Empties the set; the histogram stays as it is.
     void clear();
+    // The user's spacing in millimetres, between columns, rows and slices:
+    // the set is drawn with its slices that far apart, whatever its files
+    // say, until the next load or reset. Refused (false, nothing changed)
+    // unless each is a finite number above 0, the set holds a slice and its
+    // planes come out as numbers.
+    bool setSpacing(double column, double row, double slice);
+    // Back to what the files say.
+    void resetSpacing();
     // Builds the histogram of the slices the set holds now.
     void makeHistogram();
     // Thread-safe: a running load stops before its next file and finishes as

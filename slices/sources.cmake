@@ -1,4 +1,6 @@
 list(APPEND CTSLAB_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/cellshape.h
+    ${CMAKE_CURRENT_LIST_DIR}/cellshape.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slice.h
     ${CMAKE_CURRENT_LIST_DIR}/slice.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slicetiles.h

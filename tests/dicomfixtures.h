@@ -34,6 +34,7 @@ struct DicomFixture
     QString series = QStringLiteral("1.2.826.0.1.3680043.9.7433.1");
     QString position;
     QString orientation = QStringLiteral("1\\0\\0\\0\\1\\0");
+    QString pixelSpacing; // between rows, then between columns
     QString instance;
     // The stored words (or bytes when 8 bits are allocated) as they go into
     // the file, row by row; none leaves the pixel data out.
@@ -66,6 +67,7 @@ inline bool writeDicom(const QString &path, const DicomFixture &image)
     put(DCM_InstanceNumber, image.instance);
     put(DCM_ImagePositionPatient, image.position);
     put(DCM_ImageOrientationPatient, image.orientation);
+    put(DCM_PixelSpacing, image.pixelSpacing);
     put(DCM_PhotometricInterpretation, image.photometric);
     put(DCM_NumberOfFrames, image.frames);
     put(DCM_RescaleIntercept, image.intercept);

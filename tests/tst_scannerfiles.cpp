@@ -29,6 +29,8 @@ private slots:
     void filesOfTodayUnchanged_data();
     void filesOfTodayUnchanged();
     void dicomSeries();
+    void realSeriesShape_data();
+    void realSeriesShape();
     void account();
 };
 
@@ -199,6 +201,35 @@ void tst_ScannerFiles::dicomSeries()
     QCOMPARE(set.account.selected, 8);
     QCOMPARE(set.account.unreadable, 3);
     QCOMPARE(set.account.flat + set.account.otherSize, 0);
+}
+
+void tst_ScannerFiles::realSeriesShape_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("name order") << QStringList{ "2062", "2392", "2693", "3023", "3353" };
+    QTest::newRow("shuffled") << QStringList{ "2693", "3353", "2062", "3023", "2392" };
+}
+
+void tst_ScannerFiles::realSeriesShape()
+{
+    QFETCH(QStringList, names);
+
+    QStringList files;
+    for (const QString &name : names)
+        files.append(QStringLiteral(CTSLAB_TEST_DATA "/dicom/ct5n/") + name);
+    SliceDatas set;
+    load(set, files);
+
+    // Computed in Python from the files as Debian's python3-pydicom 2.3.1 reads
+    // them (Pixel Spacing 0.488281 both ways, orientation 1\0\0\0\1\0, Image
+    // Position z from -1.2375 to 8.7625 in steps of 2.5): cs = 0.488281,
+    // g = (8.7625 - -1.2375) / 4 / cs, D = 5 g, z_k = (q_k - q_0) / cs - D / 2.
+    const QList<double> z = { -12.800006553603357, -7.680003932162014, -2.560001310720672,
+                              2.5600013107206685, 7.680003932162013 };
+    QCOMPARE(set.fileShape.ry, 1.0);
+    QCOMPARE(set.fileShape.depth, 25.600013107206713);
+    QCOMPARE(set.fileShape.z, z);
+    QCOMPARE(set.fileShape.sliceMm, 2.5);
 }
 
 void tst_ScannerFiles::account()

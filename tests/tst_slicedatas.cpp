@@ -13,6 +13,8 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "tests/dicomfixtures.h"
+
 // Stands for the panel: lives on the test thread, sends selections to the set
 // and takes its notices, queued, in the order they arrive.
 class Panel : public QObject
@@ -88,6 +90,10 @@ private slots:
     void histogramOfEmptySet();
     void histogramCountBeyondInt();
     void stressReadWhileLoading();
+    void fileShape_data();
+    void fileShape();
+    void spacing_data();
+    void spacing();
 };
 
 static bool saveGrey(const QString &path, int w, int h, int (*level)(int x, int y))
@@ -575,6 +581,111 @@ void tst_SliceDatas::stressReadWhileLoading()
 
     std::shared_lock lock(set->guard);
     QCOMPARE(set->slices.size(), 2);    // the last selection: g2 and g1, red dropped
+}
+
+void tst_SliceDatas::fileShape_data()
+{
+    // One file per entry: "png", or a DICOM image "series;position;pixel
+    // spacing;orientation" (orientation axial where left out); series F is flat.
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<double>("ry");
+    QTest::addColumn<QList<double>>("z"); // empty: cubes
+
+    const QList<double> cubes;
+    QTest::newRow("a gap keeps its place; rows 0.5 mm, columns 0.25 mm apart")
+            << QStringList{ "A;0\\0\\3;0.5\\0.25", "A;0\\0\\0;0.5\\0.25", "A;0\\0\\1;0.5\\0.25" }
+            << 2.0 << QList<double>{ -9, -5, 3 };
+    QTest::newRow("equal positions share a plane")
+            << QStringList{ "A;0\\0\\0;1\\1", "A;0\\0\\0;1\\1", "A;0\\0\\1;1\\1" } << 1.0
+            << QList<double>{ -0.75, -0.75, 0.25 };
+    QTest::newRow("sagittal: normal along -x, largest x first")
+            << QStringList{ "A;5\\0\\0;1\\1;0\\1\\0\\0\\0\\-1",
+                            "A;-2\\0\\0;1\\1;0\\1\\0\\0\\0\\-1",
+                            "A;9\\0\\0;1\\1;0\\1\\0\\0\\0\\-1" }
+            << 1.0 << QList<double>{ -8.25, -4.25, 2.75 };
+    QTest::newRow("orientations 1e-7 apart are one")
+            << QStringList{ "A;0\\0\\0;1\\1", "A;0\\0\\2;1\\1;1\\0.0000001\\0\\0\\1\\0" } << 1.0
+            << QList<double>{ -2, 0 };
+    QTest::newRow("orientations 0.01 apart: cubes")
+            << QStringList{ "A;0\\0\\0;1\\1", "A;0\\0\\2;1\\1;1\\0.01\\0\\0\\1\\0" } << 1.0
+            << cubes;
+    QTest::newRow("a picture among DICOM images: cubes")
+            << QStringList{ "A;0\\0\\0;1\\1", "png", "A;0\\0\\1;1\\1" } << 1.0 << cubes;
+    QTest::newRow("two series: cubes")
+            << QStringList{ "A;0\\0\\0;1\\1", "B;0\\0\\1;1\\1" } << 1.0 << cubes;
+    QTest::newRow("two pixel spacings: cubes")
+            << QStringList{ "A;0\\0\\0;1\\1", "A;0\\0\\1;1\\0.5" } << 1.0 << cubes;
+    // The flat image of another series leaves the selection in its given order.
+    QTest::newRow("loading order could not sort: cubes")
+            << QStringList{ "A;0\\0\\2;1\\1", "A;0\\0\\0;1\\1", "F;0\\0\\9;1\\1",
+                            "A;0\\0\\1;1\\1" }
+            << 1.0 << cubes;
+}
+
+void tst_SliceDatas::fileShape()
+{
+    QFETCH(QStringList, files);
+    QFETCH(double, ry);
+    QFETCH(QList<double>, z);
+
+    QTemporaryDir here;
+    QStringList names;
+    for (const QString &file : files) {
+        names.append(here.filePath(QString::number(names.size())));
+        const QStringList parts = file.split(u';');
+        DicomFixture image;
+        image.series = parts.at(0);
+        image.position = parts.value(1);
+        image.pixelSpacing = parts.value(2);
+        image.orientation = parts.value(3, image.orientation);
+        image.raw = image.series == "F" ? QList<int>(6, 5) : QList<int>{ 1, 2, 3, 4, 5, 6 };
+        QVERIFY(file == "png" ? saveGrey(names.last(), 3, 2, [](int x, int) { return x; })
+                              : writeDicom(names.last(), image));
+    }
+    QVERIFY(load(names));
+
+    std::shared_lock lock(set->guard);
+    const CellShape cubes = cubicShape(int(set->slices.size()));
+    QCOMPARE(set->fileShape.measured(), !z.isEmpty());
+    QCOMPARE(set->fileShape.ry, ry);
+    QCOMPARE(set->fileShape.z, z.isEmpty() ? cubes.z : z);
+    QCOMPARE(set->fileShape.depth, z.isEmpty() ? cubes.depth : -2 * z.first());
+    QCOMPARE(set->shape.z, set->fileShape.z);
+}
+
+void tst_SliceDatas::spacing_data()
+{
+    QTest::addColumn<double>("column");
+    QTest::addColumn<double>("slice");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("columns 0.5 mm, slices 2 mm") << 0.5 << 2.0 << true;
+    QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << 1.0 << false;
+    QTest::newRow("shape beyond the doubles") << 1e-300 << 1e300 << false;
+}
+
+void tst_SliceDatas::spacing()
+{
+    QFETCH(double, column);
+    QFETCH(double, slice);
+    QFETCH(bool, taken);
+
+    const auto shape = [this] {
+        std::shared_lock lock(set->guard);
+        return set->shape;
+    };
+    const QStringList names{ path("g1.png"), path("g2.png"), path("g3.png") };
+    QVERIFY(load(names));
+    // Rows 0.25 mm apart: half a column; slices 2 mm: four columns.
+    QCOMPARE(set->setSpacing(column, 0.25, slice), taken);
+    QCOMPARE(shape().ry, taken ? 0.5 : 1.0);
+    QCOMPARE(shape().z, taken ? QList<double>({ -6, -2, 2 }) : cubicShape(3).z);
+    set->resetSpacing();
+    QCOMPARE(shape().z, cubicShape(3).z);
+
+    // A new load draws what its files say.
+    QVERIFY(set->setSpacing(1, 2, 3));
+    QVERIFY(load(names));
+    QVERIFY(!shape().measured());
 }
 
 QTEST_GUILESS_MAIN(tst_SliceDatas)
