@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <numbers>
@@ -93,7 +94,64 @@ SetSnapshot snapshotOf(const SliceDatas &data, const RenderSetOptions &set, int 
     const ColourWindow window = renderWindow(set, data.min, data.max);
     snapshot.windowLow = window.low;
     snapshot.windowHigh = window.high;
+    const int ss = int(data.slices.size());
+    if (set.cubic) {
+        snapshot.shape = cubicShape(ss);
+    } else if (set.spaced) {
+        snapshot.shape = spacedShape(ss, set.columnSpacing, set.rowSpacing, set.sliceSpacing);
+    } else {
+        snapshot.shape = data.shape;
+    }
+    // Only what the files say makes Automatic take cells; a spacing given
+    // here does not.
+    snapshot.sampling = resolvedSampling(set.sampling, data.fileShape.measured());
     return snapshot;
+}
+
+struct Turn
+{
+    double cosine;
+    double sine;
+};
+
+Turn quarterTurns(qint64 quarters)
+{
+    switch ((quarters % 4 + 4) % 4) {
+    case 0:
+        return { 1.0, 0.0 };
+    case 1:
+        return { 0.0, 1.0 };
+    case 2:
+        return { -1.0, 0.0 };
+    default:
+        return { 0.0, -1.0 };
+    }
+}
+
+// A multiple of 90 degrees turns exactly, so that an edge-on or flipped view
+// is one. The angle 0 goes the general way, which is exact for it too and
+// keeps the sign of -0.
+Turn degreeTurn(double degrees)
+{
+    if (degrees != 0 && std::fmod(degrees, 90.0) == 0)
+        return quarterTurns(qint64(std::fmod(degrees, 360.0) / 90));
+    const double th = radians(degrees);
+    return { std::cos(th), std::sin(th) };
+}
+
+// Frame k of n lies on a quarter turn when 4k is a multiple of n.
+Turn frameTurn(int frame, int frames)
+{
+    const qint64 quarters = 4 * qint64(frame);
+    if (quarters % frames == 0)
+        return quarterTurns(quarters / frames);
+    const double th = turnAngle(frame, frames);
+    return { std::cos(th), std::sin(th) };
+}
+
+void turn(ViewState &view, const Vec3 &rax, Turn t)
+{
+    rotateAxes(view, rax, t.cosine, t.sine);
 }
 
 void fail(QTextStream &err, const QString &message)
@@ -150,11 +208,11 @@ ViewState frameView(const RenderOptions &options, int frame)
     view.centre = options.centre;
     // The same turns as drags on the display: to the right, upward, and to
     // the right along its top edge.
-    rotateAxes(view, view.ny, radians(options.azimuth));
-    rotateAxes(view, view.nx, radians(options.elevation));
-    rotateAxes(view, view.nz, radians(options.roll));
+    turn(view, view.ny, degreeTurn(options.azimuth));
+    turn(view, view.nx, degreeTurn(options.elevation));
+    turn(view, view.nz, degreeTurn(options.roll));
     if (options.turn > 0 && frame > 0)
-        rotateAxes(view, view.ny, turnAngle(frame, options.turn));
+        turn(view, view.ny, frameTurn(frame, options.turn));
     return view;
 }
 
@@ -258,8 +316,21 @@ int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, 
     }
 
     QList<SetSnapshot> sets;
-    for (qsizetype i = 0; i < options.sets.size(); ++i)
-        sets.append(snapshotOf(*data.at(i), options.sets.at(i), int(i)));
+    for (qsizetype i = 0; i < options.sets.size(); ++i) {
+        const RenderSetOptions &set = options.sets.at(i);
+        sets.append(snapshotOf(*data.at(i), set, int(i)));
+        // Spacings far enough apart overflow the shape's arithmetic, which
+        // then gives cubes; say so rather than draw them quietly.
+        if (set.spaced && !sets.last().shape.measured()) {
+            bar.finish();
+            err << QStringLiteral("ctslab-render: set %1: the spacing %2,%3,%4 gives no shape "
+                                  "that can be drawn; the cells are drawn as cubes\n")
+                            .arg(i + 1)
+                            .arg(set.columnSpacing)
+                            .arg(set.rowSpacing)
+                            .arg(set.sliceSpacing);
+        }
+    }
 
     QImage image(options.width, options.height, QImage::Format_ARGB32);
     if (image.isNull()) {

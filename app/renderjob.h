@@ -33,7 +33,8 @@ double turnAngle(int frame, int frames);
 
 // The view of one frame: the options' view turned by azimuth about the
 // screen's vertical axis, then by elevation about its horizontal axis, then
-// rolled about the direction of view, then turned for the frame.
+// rolled about the direction of view, then turned for the frame. A multiple
+// of 90 degrees, and a frame that lies on one, turns exactly.
 ViewState frameView(const RenderOptions &options, int frame);
 
 // The output name of frame k of n: out.png gives out_0000.png, ...; with no

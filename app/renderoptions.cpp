@@ -33,10 +33,14 @@ const QCommandLineOption sectionOption("section", QString(), "pos");
 const QCommandLineOption fixDirOption("fix-dir");
 const QCommandLineOption noFrameOption("no-frame");
 const QCommandLineOption noVolumeOption("no-volume");
+const QCommandLineOption spacingOption("spacing", QString(), "col,row,slice");
+const QCommandLineOption cubicOption("cubic");
+const QCommandLineOption samplingOption("sampling", QString(), "auto|planes|cells");
 
-const QList<QCommandLineOption> setOptions{ vColorOption,  sColorOption,   windowOption,
-                                            sectionOption, fixDirOption,   noFrameOption,
-                                            noVolumeOption };
+const QList<QCommandLineOption> setOptions{ vColorOption,   sColorOption,  windowOption,
+                                            sectionOption,  fixDirOption,  noFrameOption,
+                                            noVolumeOption, spacingOption, cubicOption,
+                                            samplingOption };
 
 // The option's long name, as the help text shows it.
 QString optionText(const QCommandLineOption &option)
@@ -175,6 +179,39 @@ bool readSetOptions(const QCommandLineParser &parser, RenderSetOptions *set, QSt
         set->showFrame = false;
     if (parser.isSet(noVolumeOption))
         set->showVolume = false;
+    if (parser.isSet(spacingOption)) {
+        const QString text = parser.value(spacingOption);
+        const QStringList parts = text.split(u',');
+        double spacing[3] = {};
+        bool ok = parts.size() == 3;
+        for (int i = 0; ok && i < 3; ++i)
+            ok = toNumber(parts.at(i), &spacing[i]) && spacing[i] > 0;
+        if (!ok) {
+            *message = badValue(spacingOption, text,
+                                QStringLiteral("not three millimetre spacings above 0, such as "
+                                               "0.7,0.7,2.5"));
+            return false;
+        }
+        set->spaced = true;
+        set->columnSpacing = spacing[0];
+        set->rowSpacing = spacing[1];
+        set->sliceSpacing = spacing[2];
+    }
+    if (parser.isSet(cubicOption)) {
+        if (set->spaced) {
+            *message = QStringLiteral("--cubic and --spacing do not go together: a set's cells "
+                                      "are cubes or spaced as given");
+            return false;
+        }
+        set->cubic = true;
+    }
+    if (parser.isSet(samplingOption)) {
+        const QString text = parser.value(samplingOption);
+        if (!readSamplingChoice(text, &set->sampling)) {
+            *message = badValue(samplingOption, text, QStringLiteral("not auto, planes or cells"));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -332,7 +369,7 @@ R"(Usage: ctslab-render [options] -o OUT FILE|FOLDER... [--set FILE|FOLDER... [s
 Renders slice sets as ctslab shows them and writes the picture, without a window.
 Each set is a list of slice files and folders (a folder gives its files in
 name order); "--set" starts the next set. Files are read as the window reads
-them: pictures, CT image text and table text.
+them: pictures, CT image text, table text and DICOM.
 
 Options:
   -o, --output FILE     picture to write; its suffix names the format (png,
@@ -368,6 +405,17 @@ Set options (for the set whose files they follow):
                         --turn turns (default: it faces every frame's view)
   --no-frame            leave out the set's frame
   --no-volume           leave out the set's volume
+  --spacing C,R,S       millimetres between columns, rows and slices (default:
+                        as the DICOM files say; cubes for other files)
+  --cubic               draw the cells as cubes, whatever the files say
+  --sampling S          auto, planes or cells (default auto: cells for a set
+                        whose files give its spacing, planes for others)
+
+An angle that is a multiple of 90 degrees, and every such frame of --turn,
+turns exactly. Slice planes sample each slice where the rays cross its plane,
+so a view exactly edge-on to the slices (--azimuth 90, --elevation 90) shows
+only the frame; cells sample every cell a ray passes through and show the
+volume from every side.
 
 Progress goes to standard error when that is a terminal. Exit status: 0 on
 success, 1 when a file cannot be read or written, 2 for a bad command line.

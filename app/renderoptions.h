@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "view/sampling.h"
 #include "view/vec3.h"
 
 // One end of a set's display window: a value, or a percentage of the set's
@@ -30,6 +31,14 @@ struct RenderSetOptions
     bool fixDir = false;
     bool showFrame = true;
     bool showVolume = true;
+    // The cells as cubes, or spaced as given (millimetres between columns,
+    // rows and slices); neither: as the files say.
+    bool cubic = false;
+    bool spaced = false;
+    double columnSpacing = 1.0;
+    double rowSpacing = 1.0;
+    double sliceSpacing = 1.0;
+    SamplingChoice sampling = SamplingChoice::Automatic;
 };
 
 struct RenderOptions

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <array>
+#include <cmath>
+
 #include "app/renderjob.h"
 #include "app/renderoptions.h"
 #include "panel/slicesctrl.h"
@@ -28,8 +31,12 @@ private slots:
     void failures();
     void frameFileName_data();
     void frameFileName();
+    void quarterTurnsAreExact_data();
+    void quarterTurnsAreExact();
     void folderGivesItsFilesInNameOrder();
     void turntable();
+    void cellShape_data();
+    void cellShape();
     void progressOnlyWhenAsked();
     void windowMatchesCommandLine_data();
     void windowMatchesCommandLine();
@@ -103,6 +110,14 @@ QString tst_RenderJob::describe(const RenderOptions &o)
             set += " no-frame";
         if (!s.showVolume)
             set += " no-volume";
+        if (s.cubic || s.spaced) {
+            set += s.cubic ? QStringLiteral(" cubic")
+                           : QStringLiteral(" spacing %1,%2,%3")
+                                     .arg(s.columnSpacing)
+                                     .arg(s.rowSpacing)
+                                     .arg(s.sliceSpacing);
+        }
+        set += std::array{ "", " planes", " cells" }[int(s.sampling)];
         parts << set;
     }
     return parts.join(" | ");
@@ -138,6 +153,11 @@ void tst_RenderJob::options_data()
                             "300x200", "--zoom", "0.5", "--turn", "36", "--output", "t.tif" }
             << "t.tif 300x200 zoom 0.5 az 0 el 0 roll 0 centre 0,0,0 turn 36"
                " | a window 0%:100% | b window 0%:100%";
+    QTest::newRow("spacing, cubes and sampling stay with their set")
+            << QStringList{ "-o", "o.png", "a", "--spacing", "0.7,0.7,2.5", "--sampling", "Cells",
+                            "--set", "b", "--cubic", "--sampling", "planes", "--set", "c" }
+            << plain + " | a window 0%:100% spacing 0.7,0.7,2.5 cells"
+                       " | b window 0%:100% cubic planes | c window 0%:100%";
     QTest::newRow("--set=path, and after -- a --set is a file")
             << QStringList{ "-o", "o.png", "--set=a", "--", "--set", "-b" }
             << plain + " | a --set -b window 0%:100%";
@@ -193,6 +213,16 @@ void tst_RenderJob::failures_data()
                                 << 2 << "--volume-colour \"nocolour\": not a colour";
     QTest::newRow("bad window") << QStringList{ "-o", out, torus, "--window", "10%" } << 2
                                 << "--window \"10%\": not a window";
+    for (const char *spacing : { "1,0,2", "1,nan,2", "1,2" }) {
+        QTest::addRow("spacing %s", spacing)
+                << QStringList{ "-o", out, torus, "--spacing", spacing } << 2
+                << QStringLiteral("--spacing \"%1\": not three millimetre spacings").arg(spacing);
+    }
+    QTest::newRow("cubes and a spacing")
+            << QStringList{ "-o", out, torus, "--cubic", "--spacing", "1,1,1" } << 2
+            << "--cubic and --spacing do not go together";
+    QTest::newRow("bad sampling") << QStringList{ "-o", out, torus, "--sampling", "rays" } << 2
+                                  << "--sampling \"rays\": not auto, planes or cells";
     QTest::newRow("set option before any set")
             << QStringList{ "-o", out, "--window", "1:2", "--set", torus } << 2
             << "set options come after the files of their set";
@@ -247,6 +277,55 @@ void tst_RenderJob::frameFileName()
     QCOMPARE(::frameFileName(output, frame, frames), name);
 }
 
+void tst_RenderJob::quarterTurnsAreExact_data()
+{
+    QTest::addColumn<QStringList>("angles");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<bool>("quarter");
+
+    QTest::newRow("azimuth 90: the side view") << QStringList{ "--azimuth", "90" } << 0 << true;
+    QTest::newRow("elevation 180: the flip") << QStringList{ "--elevation", "180" } << 0 << true;
+    QTest::newRow("roll 270, azimuth -90, elevation 450")
+            << QStringList{ "--roll", "270", "--azimuth", "-90", "--elevation", "450" } << 0
+            << true;
+    for (int frame : { 9, 18, 27 })
+        QTest::addRow("frame %d of 36", frame) << QStringList{ "--turn", "36" } << frame << true;
+    QTest::newRow("frame 5 of 10: the half turn") << QStringList{ "--turn", "10" } << 5 << true;
+    QTest::newRow("frame 2 of 10: 72 degrees") << QStringList{ "--turn", "10" } << 2 << false;
+    QTest::newRow("other angles") << QStringList{ "--azimuth", "30", "--elevation", "-20",
+                                                  "--roll", "90.000001", "--turn", "36" }
+                                  << 1 << false;
+}
+
+// Quarter turns come out exact, each axis along a world axis; any other
+// angle gives the window's own doubles.
+void tst_RenderJob::quarterTurnsAreExact()
+{
+    QFETCH(QStringList, angles);
+    QFETCH(int, frame);
+    QFETCH(bool, quarter);
+
+    RenderOptions o;
+    QString message;
+    QCOMPARE(parseRenderOptions(angles + QStringList{ "-o", "o.png", "a" }, &o, &message),
+             RenderRequest::Render);
+    ViewState window;
+    rotateAxes(window, window.ny, radians(o.azimuth));
+    rotateAxes(window, window.nx, radians(o.elevation));
+    rotateAxes(window, window.nz, radians(o.roll));
+    if (frame > 0)
+        rotateAxes(window, window.ny, turnAngle(frame, o.turn));
+    const auto axes = [](const ViewState &v) {
+        return std::array{ v.nx.x, v.nx.y, v.nx.z, v.ny.x, v.ny.y, v.ny.z, v.nz.x, v.nz.y, v.nz.z };
+    };
+    const auto got = axes(frameView(o, frame));
+    const auto turned = axes(window);
+    for (size_t i = 0; i < got.size(); ++i) {
+        const double expected = quarter ? std::round(turned[i]) : turned[i];
+        QVERIFY2(got[i] == expected, qPrintable(QString::number(got[i], 'g', 17)));
+    }
+}
+
 void tst_RenderJob::folderGivesItsFilesInNameOrder()
 {
     QTemporaryDir folder;
@@ -283,6 +362,46 @@ void tst_RenderJob::turntable()
     QCOMPARE(first.size(), QSize(48, 40));
     QCOMPARE(first, QImage(still));
     QVERIFY(QImage(dir.filePath("turn_0002.png")) != first);
+}
+
+void tst_RenderJob::cellShape_data()
+{
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("second");
+    QTest::addColumn<bool>("same");
+    QTest::addColumn<QString>("warning");
+
+    const QStringList p{ sample("phantom") };
+    // Five real CT slices whose files give cells 0.49 mm wide, 2.5 mm deep.
+    QStringList ct;
+    for (const char *name : { "2062", "2392", "2693", "3023", "3353" })
+        ct << QFINDTESTDATA(QStringLiteral("data/dicom/ct5n/") + name);
+    QTest::newRow("cubes of 1 mm") << p << p + QStringList{ "--spacing", "1,1,1" } << true << "";
+    QTest::newRow("--cubic on pictures") << p << p + QStringList{ "--cubic" } << true << "";
+    QTest::newRow("rows 2 apart") << p << p + QStringList{ "--spacing", "1,2,1" } << false << "";
+    QTest::newRow("--cubic on DICOM") << ct + QStringList{ "--spacing", "1,1,1" }
+                                      << ct + QStringList{ "--cubic" } << true << "";
+    QTest::newRow("a spacing beyond doubles, said")
+            << p << p + QStringList{ "--spacing", "1e-300,1e300,1" } << true
+            << "set 1: the spacing 1e-300,1e+300,1 gives no shape that can be drawn";
+}
+
+void tst_RenderJob::cellShape()
+{
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    QFETCH(bool, same);
+    QFETCH(QString, warning);
+
+    const QString one = dir.filePath("first.png");
+    const QString two = dir.filePath("second.png");
+    const QStringList view{ "--size", "48x40", "--azimuth", "35", "--elevation", "25" };
+    QCOMPARE(run(QStringList{ "-o", one } + view + first).status, 0);
+    const Run result = run(QStringList{ "-o", two } + view + second);
+    QCOMPARE(result.status, 0);
+    QVERIFY2(warning.isEmpty() ? result.err.isEmpty() : result.err.contains(warning),
+             qPrintable(result.err));
+    QCOMPARE(QImage(two) == QImage(one), same);
 }
 
 void tst_RenderJob::progressOnlyWhenAsked()

@@ -122,10 +122,15 @@ void drawProjectedLine(QPainter &p, const ViewState &view, int W, int H, const V
 
 void rotateAxes(ViewState &view, const Vec3 &rax, double th)
 {
+    rotateAxes(view, rax, std::cos(th), std::sin(th));
+}
+
+void rotateAxes(ViewState &view, const Vec3 &rax, double cosine, double sine)
+{
     // A copy, because callers may pass one of the axes themselves.
     const Vec3 r = rax;
-    const double c = std::cos(th);
-    const double s = std::sin(th);
+    const double c = cosine;
+    const double s = sine;
     const auto turn = [&](const Vec3 &v) {
         const Vec3 cross{v.y * r.z - v.z * r.y, v.z * r.x - v.x * r.z, v.x * r.y - v.y * r.x};
         const double along = dot(r, v);

@@ -48,5 +48,8 @@ void drawProjectedLine(QPainter &p, const ViewState &view, int W, int H, const V
 
 // Turns nx, ny and nz together by -th about the unit vector rax.
 void rotateAxes(ViewState &view, const Vec3 &rax, double th);
+// The same turn given by cos th and sin th, for a caller that knows them
+// exactly, as for a quarter turn.
+void rotateAxes(ViewState &view, const Vec3 &rax, double cosine, double sine);
 
 #endif // VIEW_VIEWGEOMETRY_H
