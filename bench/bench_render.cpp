@@ -6,13 +6,16 @@
 // max(width, height) / image size cells, so the stack fills the image.
 //
 //   bench_render [--size WxHxS] [--dir FOLDER] [--frames N] [--rounds N] [--outline]
-//                [--window] [WORD ...]
+//                [--spacing Z] [--window] [WORD ...]
 //
 // Prints, per case, the median milliseconds per frame over all rounds, frames per second,
 // nanoseconds per sample of the plain algorithm (rays times the slices each
 // meets inside the grid) and the allocations per frame. --outline draws each
-// set's frame too, as the window does by default. Words pick the
-// cases whose label holds all of them, for example "oblique 256 picture".
+// set's frame too, as the window does by default. --spacing Z puts the
+// slices Z columns apart. Each case samples by slice planes or by cells; a
+// third view, "side", looks exactly along the rows, edge-on to the slices.
+// Words pick the cases whose label holds all of them, for example
+// "oblique 256 picture cells".
 // --window drives the real main window instead (offscreen): the phantom is
 // loaded through a panel and a rotation drag is timed, one mouse move per
 // frame, each until the display has painted.
@@ -81,6 +84,7 @@ struct Options
     int rounds = 1;
     bool window = false;
     bool outline = false;
+    double spacing = 1.0;
     QStringList words;
 };
 
@@ -92,6 +96,8 @@ ViewState viewFrame(const QString &name, int frame, double zoom)
     if (name == "oblique") {
         rotateAxes(v, v.ny, 30 * degree);
         rotateAxes(v, v.nx, 20 * degree);
+    } else if (name == "side") {
+        rotateAxes(v, v.ny, 0.0, 1.0); // a quarter turn, exactly
     }
     rotateAxes(v, v.nz, frame * 0.5 * degree);
     v.zoom = zoom;
@@ -198,7 +204,7 @@ bool makeStack(const Options &o, Stack &stack)
     return true;
 }
 
-SetSnapshot setOf(const Stack &stack, bool text, int n, bool outline)
+SetSnapshot setOf(const Stack &stack, bool text, int n, const Options &o, Sampling sampling)
 {
     static const QColor volume[] = {{0, 127, 127}, {127, 0, 127}, {127, 127, 0}};
     static const QColor section[] = {{127, 0, 0}, {0, 127, 0}, {0, 0, 127}};
@@ -207,7 +213,9 @@ SetSnapshot setOf(const Stack &stack, bool text, int n, bool outline)
         set.slices.append(slice.get());
     set.sw = stack.sw;
     set.sh = stack.sh;
-    set.showFrame = outline;
+    set.showFrame = o.outline;
+    set.sampling = sampling;
+    set.shape = spacedShape(int(set.slices.size()), 1.0, 1.0, o.spacing);
     set.vColor = volume[n % 3];
     set.sColor = section[n % 3];
     const ColourWindow window = colourWindow(0, 255, 0, 100);
@@ -221,6 +229,7 @@ struct Case
     int pixels;
     const char *view;
     const char *kind;
+    const char *sampling;
     int sets;
     bool section;
     double samples;
@@ -257,28 +266,32 @@ int renderCases(const Options &o)
     std::vector<Case> cases;
     for (int pixels : {256, 1024}) {
         const double zoom = double(std::max(stack.sw, stack.sh)) / pixels;
-        for (const char *view : {"default", "oblique"}) {
+        for (const char *view : {"default", "oblique", "side"}) {
             for (const char *kind : {"picture", "text"}) {
-                for (int sets : {1, 3}) {
-                    for (bool section : {false, true}) {
-                        const QString label = QString("%1 %2 %3 %4 sets%5")
-                                                      .arg(pixels)
-                                                      .arg(kind, view,
-                                                           section ? "shown" : "hidden")
-                                                      .arg(sets);
-                        if (!wanted(label, o.words))
-                            continue;
-                        Case c{pixels, view, kind, sets, section,
-                               plainSamples(viewFrame(view, 0, zoom), pixels, pixels, stack.sw,
-                                            stack.sh, ss),
-                               {}, {}};
-                        c.ms.reserve(size_t(o.frames) * size_t(o.rounds));
-                        for (int n = 0; n < sets; ++n) {
-                            c.list.append(setOf(stack, QString(kind) == "text", n, o.outline));
-                            c.list.back().showSection = section;
-                            c.list.back().nz = viewFrame(view, 0, zoom).nz;
+                for (const char *sampling : {"planes", "cells"}) {
+                    for (int sets : {1, 3}) {
+                        for (bool section : {false, true}) {
+                            const QString label = QString("%1 %2 %3 %4 %5 sets%6")
+                                                          .arg(pixels)
+                                                          .arg(kind, view, sampling,
+                                                               section ? "shown" : "hidden")
+                                                          .arg(sets);
+                            if (!wanted(label, o.words))
+                                continue;
+                            Case c{pixels, view, kind, sampling, sets, section,
+                                   plainSamples(viewFrame(view, 0, zoom), pixels, pixels,
+                                                stack.sw, stack.sh, ss),
+                                   {}, {}};
+                            c.ms.reserve(size_t(o.frames) * size_t(o.rounds));
+                            const Sampling how = QString(sampling) == "cells" ? Sampling::Cells
+                                                                              : Sampling::Planes;
+                            for (int n = 0; n < sets; ++n) {
+                                c.list.append(setOf(stack, QString(kind) == "text", n, o, how));
+                                c.list.back().showSection = section;
+                                c.list.back().nz = viewFrame(view, 0, zoom).nz;
+                            }
+                            cases.push_back(std::move(c));
                         }
-                        cases.push_back(std::move(c));
                     }
                 }
             }
@@ -294,13 +307,14 @@ int renderCases(const Options &o)
             timeCase(c, o, image, double(std::max(stack.sw, stack.sh)) / c.pixels);
         }
     }
-    std::printf("%-9s %-7s %-9s %-8s %-5s %9s %8s %9s %9s %9s %7s\n", "image", "kind", "view",
-                "section", "sets", "ms", "fps", "cpu ms", "ns/sample", "Msamples", "allocs");
+    std::printf("%-9s %-7s %-9s %-7s %-8s %-5s %9s %8s %9s %9s %9s %7s\n", "image", "kind",
+                "view", "sampling", "section", "sets", "ms", "fps", "cpu ms", "ns/sample",
+                "Msamples", "allocs");
     for (Case &c : cases) {
         const double frames = double(c.ms.size());
         const double m = median(c.ms);
-        std::printf("%-9s %-7s %-9s %-8s %-5d %9.2f %8.1f %9.2f %9.3f %9.1f %7.1f\n",
-                    qPrintable(QString("%1x%1").arg(c.pixels)), c.kind, c.view,
+        std::printf("%-9s %-7s %-9s %-7s %-8s %-5d %9.2f %8.1f %9.2f %9.3f %9.1f %7.1f\n",
+                    qPrintable(QString("%1x%1").arg(c.pixels)), c.kind, c.view, c.sampling,
                     c.section ? "shown" : "hidden", c.sets, m, 1000.0 / m, c.cpu / frames,
                     m * 1e6 / (c.samples * c.sets), c.samples / 1e6, double(c.allocs) / frames);
     }
@@ -408,6 +422,12 @@ int main(int argc, char **argv)
             o.frames = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
         } else if (arg == "--rounds" && i + 1 < argc) {
             o.rounds = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
+        } else if (arg == "--spacing" && i + 1 < argc) {
+            o.spacing = QString::fromLocal8Bit(argv[++i]).toDouble();
+            if (!(o.spacing > 0)) {
+                std::fprintf(stderr, "bad --spacing\n");
+                return 2;
+            }
         } else if (arg == "--outline") {
             o.outline = true;
         } else if (arg == "--window") {

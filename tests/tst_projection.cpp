@@ -26,6 +26,36 @@ const QRgb untouched = qRgba(1, 2, 3, 4);
 const QColor volumeColour(0, 127, 127);
 const QColor sectionColour(127, 0, 0);
 
+// Rows ry apart, slice k in the plane z[k], the box D deep, the section
+// layer L to either side: the snapshot's shape when it gives a plane for
+// every slice, cubes otherwise.
+struct Shape
+{
+    double ry = 1;
+    QList<double> z;
+    double D = 0;
+    double L = 1;
+};
+
+Shape shapeOf(const SetSnapshot &set)
+{
+    const int ss = int(set.slices.size());
+    Shape s;
+    if (set.shape.z.size() == ss && ss > 0) {
+        s.ry = set.shape.ry;
+        s.z = set.shape.z;
+        s.D = set.shape.depth;
+    } else {
+        for (int k = 0; k < ss; ++k)
+            s.z.append(k - ss * 0.5);
+        s.D = ss;
+    }
+    s.L = std::max(1.0, s.ry);
+    for (int k = 0; k + 1 < ss; ++k)
+        s.L = std::max(s.L, s.z[k + 1] - s.z[k]);
+    return s;
+}
+
 // The plain algorithm, pixel by pixel and slice by slice, every sample
 // computed as written, each pixel drawn as a point with a pen that is
 // transparent where nothing shows.
@@ -34,7 +64,8 @@ void referenceVolume(QPainter &p, int W, int H, const ViewState &view, const Set
     if (H < 1)
         return;
     const int ss = int(set.slices.size());
-    const double C = set.slider / 100.0 * ss;
+    const Shape shape = shapeOf(set);
+    const double C = set.slider / 100.0 * shape.D;
     const Vec3 &n = set.nz;
     for (int j = 0; j < H; ++j) {
         for (int i = 0; i < W; ++i) {
@@ -50,10 +81,10 @@ void referenceVolume(QPainter &p, int W, int H, const ViewState &view, const Set
                     const Vec3 P0{view.centre.x + view.zoom * (a * view.nx.x + b * view.ny.x),
                                   view.centre.y + view.zoom * (a * view.nx.y + b * view.ny.y),
                                   view.centre.z + view.zoom * (a * view.nx.z + b * view.ny.z)};
-                    const double t = ((k - ss * 0.5) - P0.z) / view.nz.z;
+                    const double t = (shape.z[k] - P0.z) / view.nz.z;
                     const Vec3 P{P0.x + t * view.nz.x, P0.y + t * view.nz.y, P0.z + t * view.nz.z};
                     const double column = set.sw * 0.5 + P.x;
-                    const double row = set.sh * 0.5 + P.y;
+                    const double row = set.sh * 0.5 + P.y / shape.ry;
                     if (!(column > -1 && column < set.sw && row > -1 && row < set.sh))
                         continue;
                     const double value = set.slices[k]->valueAt(int(column), int(row));
@@ -64,7 +95,7 @@ void referenceVolume(QPainter &p, int W, int H, const ViewState &view, const Set
                     if (set.showSection && d >= C)
                         continue;
                     V = std::max(V, I);
-                    if (C - 1 < d && d < C + 1)
+                    if (C - shape.L < d && d < C + shape.L)
                         S = I;
                 }
                 if (set.showSection && S > 0)
@@ -76,6 +107,158 @@ void referenceVolume(QPainter &p, int W, int H, const ViewState &view, const Set
             p.drawPoint(i, j);
         }
     }
+}
+
+// The t at which a ray P0 + t q lies in one cell along one axis, lo..hi,
+// each end in or out; an infinite end is out, a not-a-number end gives none.
+struct Interval
+{
+    double lo = infinity;
+    double hi = -infinity;
+    bool loIn = false;
+    bool hiIn = false;
+};
+
+bool isEmpty(const Interval &i)
+{
+    return !(i.lo < i.hi || (i.lo == i.hi && i.loIn && i.hiIn));
+}
+
+Interval alongAxis(double from, double to, double p, double q)
+{
+    Interval i;
+    if (q > 0)
+        i = {(from - p) / q, (to - p) / q, true, false};
+    else if (q < 0)
+        i = {(to - p) / q, (from - p) / q, false, true};
+    else if (q == 0)
+        return from <= p && p < to ? Interval{-infinity, infinity, false, false} : Interval{};
+    else
+        return {};
+    if (std::isnan(i.lo) || std::isnan(i.hi))
+        return {};
+    i.loIn = i.loIn && std::isfinite(i.lo);
+    i.hiIn = i.hiIn && std::isfinite(i.hi);
+    return i;
+}
+
+Interval both(const Interval &a, const Interval &b)
+{
+    if (isEmpty(a) || isEmpty(b))
+        return {};
+    Interval i = a;
+    if (b.lo > i.lo || (b.lo == i.lo && !b.loIn))
+        i.lo = b.lo, i.loIn = b.loIn;
+    if (b.hi < i.hi || (b.hi == i.hi && !b.hiIn))
+        i.hi = b.hi, i.hiIn = b.hiIn;
+    return i;
+}
+
+// The cells from..to (inclusive) along an axis of `cells` cells of the given
+// size, starting at `start`, that the ray's coordinate p + t q may be in for
+// t in the interval: around where it is at the ends, all of them where an
+// end is infinite or too far out to tell.
+void spanned(const Interval &i, double p, double q, double start, double size, int cells,
+             int &from, int &to)
+{
+    double lo = 0;
+    double hi = cells - 1;
+    if (q == 0) {
+        lo = hi = std::floor((p - start) / size);
+    } else if (std::isfinite(i.lo) && std::isfinite(i.hi)) {
+        const double a = (p + i.lo * q - start) / size;
+        const double b = (p + i.hi * q - start) / size;
+        if (std::fabs(a) < 1e12 && std::fabs(b) < 1e12) {
+            lo = std::floor(std::min(a, b));
+            hi = std::floor(std::max(a, b));
+        }
+    }
+    from = int(std::max(lo - 1, 0.0));
+    to = int(std::min(hi + 1, cells - 1.0));
+}
+
+// Sampling by cells as defined, pixel by pixel: for each slice the t at
+// which the ray is in its slab, the columns and rows it spans there, and for
+// each of those cells whether the ray is in it at some t.
+void referenceCells(QPainter &p, int W, int H, const ViewState &view, const SetSnapshot &set)
+{
+    const int ss = int(set.slices.size());
+    const Shape shape = shapeOf(set);
+    const double C = set.slider / 100.0 * shape.D;
+    const Vec3 &n = set.nz;
+    const auto columnAt = [&](int c) { return c - set.sw * 0.5; };
+    const auto rowAt = [&](int r) { return shape.ry * (r - set.sh * 0.5); };
+    const auto planeAt = [&](int k) { return k < ss ? shape.z[k] : shape.D * 0.5; };
+    for (int j = 0; j < H; ++j) {
+        for (int i = 0; i < W; ++i) {
+            const double a = i - W * 0.5;
+            const double b = j - H * 0.5;
+            const Vec3 P0{view.centre.x + view.zoom * (a * view.nx.x + b * view.ny.x),
+                          view.centre.y + view.zoom * (a * view.nx.y + b * view.ny.y),
+                          view.centre.z + view.zoom * (a * view.nx.z + b * view.ny.z)};
+            const Vec3 &q = view.nz;
+            double V = 0;
+            double S = 0;
+            bool faced = false;
+            Interval nearest;
+            for (int k = 0; k < ss; ++k) {
+                const Interval inSlab = alongAxis(planeAt(k), planeAt(k + 1), P0.z, q.z);
+                if (isEmpty(inSlab))
+                    continue;
+                int c0, c1;
+                spanned(inSlab, P0.x, q.x, columnAt(0), 1.0, set.sw, c0, c1);
+                for (int c = c0; c <= c1; ++c) {
+                    const Interval inColumn =
+                            both(inSlab, alongAxis(columnAt(c), columnAt(c + 1), P0.x, q.x));
+                    if (isEmpty(inColumn))
+                        continue;
+                    int r0, r1;
+                    spanned(inColumn, P0.y, q.y, rowAt(0), shape.ry, set.sh, r0, r1);
+                    for (int r = r0; r <= r1; ++r) {
+                        const Interval inCell =
+                                both(inColumn, alongAxis(rowAt(r), rowAt(r + 1), P0.y, q.y));
+                        if (isEmpty(inCell))
+                            continue;
+                        const double value = set.slices[k]->valueAt(c, r);
+                        const double tt =
+                                (value - set.windowLow) / (set.windowHigh - set.windowLow) * 256;
+                        const double I = (tt >= 0 && tt <= 255) ? tt : 0;
+                        const Vec3 M{(columnAt(c) + columnAt(c + 1)) * 0.5,
+                                     (rowAt(r) + rowAt(r + 1)) * 0.5,
+                                     (planeAt(k) + planeAt(k + 1)) * 0.5};
+                        const double d = M.x * n.x + M.y * n.y + M.z * n.z;
+                        if (set.showSection && d >= C)
+                            continue;
+                        V = std::max(V, I);
+                        // Nearest the viewer: entered last, or at the same t
+                        // but only just after it.
+                        if (set.showSection && C - shape.L <= d
+                            && (!faced || inCell.lo > nearest.lo
+                                || (inCell.lo == nearest.lo && !inCell.loIn && nearest.loIn))) {
+                            faced = true;
+                            nearest = inCell;
+                            S = I;
+                        }
+                    }
+                }
+            }
+            QColor pen(255, 255, 255, 0);
+            if (set.showSection && S > 0)
+                pen = QColor::fromRgba(tint(set.sColor, S));
+            else if (V > 0)
+                pen = QColor::fromRgba(tint(set.vColor, V));
+            p.setPen(pen);
+            p.drawPoint(i, j);
+        }
+    }
+}
+
+void referenceOf(QPainter &p, int W, int H, const ViewState &view, const SetSnapshot &set)
+{
+    if (set.sampling == Sampling::Cells)
+        referenceCells(p, W, H, view, set);
+    else
+        referenceVolume(p, W, H, view, set);
 }
 
 QColor frameColourOf(const SetSnapshot &set)
@@ -99,13 +282,16 @@ void referenceScene(QImage &image, const ViewState &view, const QList<SetSnapsho
     for (const SetSnapshot &set : sets) {
         if (set.sw <= 0 || set.sh <= 0)
             continue;
-        const int ss = int(set.slices.size());
+        const Shape shape = shapeOf(set);
+        const double hx = set.sw * 0.5;
+        const double hy = set.sh * shape.ry / 2;
+        const double hz = shape.D / 2;
         if (set.showFrame)
-            paintFrame(p, view, W, H, ss, set.sw, set.sh, false, frameColourOf(set));
+            paintFrame(p, view, W, H, hx, hy, hz, false, frameColourOf(set));
         if (set.showVolume)
-            referenceVolume(p, W, H, view, set);
+            referenceOf(p, W, H, view, set);
         if (set.showFrame)
-            paintFrame(p, view, W, H, ss, set.sw, set.sh, true, frameColourOf(set));
+            paintFrame(p, view, W, H, hx, hy, hz, true, frameColourOf(set));
     }
 }
 
@@ -196,7 +382,7 @@ ViewState viewCentredAt(Vec3 centre)
 class SceneMaker
 {
 public:
-    explicit SceneMaker(quint32 seed) : g(seed) {}
+    explicit SceneMaker(quint32 seed) : g(seed), shapes(seed ^ 0x5eed) {}
 
     int between(int a, int b) { return a + int(g.bounded(b - a + 1)); }
     double uniform(double a, double b) { return a + (b - a) * g.generateDouble(); }
@@ -303,6 +489,8 @@ public:
                                   : Vec3{0, 0, 1};
         s.vColor = QColor(between(0, 255), between(0, 255), between(0, 255));
         s.sColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        s.shape = shape(int(s.slices.size()));
+        s.sampling = shapes.bounded(2) ? Sampling::Cells : Sampling::Planes;
         return s;
     }
 
@@ -311,9 +499,17 @@ public:
     ViewState tiledView()
     {
         ViewState v;
-        switch (between(0, 10)) {
+        switch (between(0, 12)) {
         case 0: // straight down the slices
             break;
+        case 11:
+        case 12: { // quarter turns, exactly: along the rows or the columns, edge-on to the slices
+            static const Vec3 axes[] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1},
+                                        {0, 0, -1}};
+            for (int t = between(1, 3); t > 0; --t)
+                rotateAxes(v, axes[between(0, 5)], 0.0, chance(50) ? 1.0 : -1.0);
+            break;
+        }
         case 1: // a quarter turn in the picture plane, written exactly
             v.nx = {0, -1, 0};
             v.ny = {1, 0, 0};
@@ -456,10 +652,37 @@ public:
         }
         s.vColor = QColor(between(0, 255), between(0, 255), between(0, 255));
         s.sColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        s.shape = shape(int(s.slices.size()));
+        s.sampling = shapes.bounded(2) ? Sampling::Cells : Sampling::Planes;
         return s;
     }
 
+    // Half the sets keep cubes; the others get rows 0.3 to 4 columns apart and
+    // slices evenly spaced, with gaps, or with several at one place. Drawn
+    // from a generator of their own, so that the scenes above stay the same.
+    CellShape shape(int ss)
+    {
+        const auto pick = [this](double a, double b) { return a + (b - a) * shapes.generateDouble(); };
+        const auto percent = [this](int p) { return int(shapes.bounded(100)) < p; };
+        if (percent(50))
+            return {};
+        static const double ratios[] = {1, 0.5, 2, 0.3, 4, 1.25};
+        const double cs = percent(30) ? 1.0 : pick(0.3, 2);
+        const double rs = cs * (percent(50) ? ratios[shapes.bounded(6)] : pick(0.3, 4));
+        static const double gaps[] = {1, 2.5, 3.5, 0.5, 5};
+        const double gap = percent(60) ? gaps[shapes.bounded(5)] : pick(0.2, 5);
+        QList<double> q;
+        double at = pick(-200, 200);
+        for (int k = 0; k < ss; ++k) {
+            q.append(at);
+            const int kind = int(shapes.bounded(10));
+            at += kind == 0 ? 0.0 : kind == 1 ? 3 * gap : gap; // one place, a missing file
+        }
+        return percent(30) ? spacedShape(ss, cs, rs, gap) : measuredShape(cs, rs, q);
+    }
+
     QRandomGenerator g;
+    QRandomGenerator shapes;
 };
 
 } // namespace
@@ -925,7 +1148,7 @@ void tst_Projection::randomScenes()
         renderVolume(volume, view, sets.first());
         {
             QPainter p(&expectedVolume);
-            referenceVolume(p, W, H, view, sets.first());
+            referenceOf(p, W, H, view, sets.first());
         }
         diff = difference(volume, expectedVolume);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("volume %1: %2").arg(scene).arg(diff)));

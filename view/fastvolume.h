@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 class QImage;
+struct SetGeometry;
 struct SetSnapshot;
 struct ViewState;
 
@@ -15,6 +16,15 @@ struct ViewState;
 // one row, and the set has slices and cells.
 // `covered` as for renderVolume.
 bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &set,
-                       quint8 *covered = nullptr, quint8 mark = 1);
+                       const SetGeometry &geometry, quint8 *covered = nullptr, quint8 mark = 1);
+
+// The same for sampling by cells; false, having drawn nothing, where the
+// tiled road cannot vouch for its positions.
+bool renderCellsTiled(QImage &image, const ViewState &view, const SetSnapshot &set,
+                      const SetGeometry &geometry, quint8 *covered = nullptr, quint8 mark = 1);
+
+// The volume of one set sampled in every cell its rays pass through.
+void renderCells(QImage &image, const ViewState &view, const SetSnapshot &set,
+                 const SetGeometry &geometry, quint8 *covered = nullptr, quint8 mark = 1);
 
 #endif // VIEW_FASTVOLUME_H

@@ -36,13 +36,9 @@ constexpr Edge faceEdges[6][4] = {
 
 } // namespace
 
-void paintFrame(QPainter &p, const ViewState &view, int W, int H, int ss, int sw, int sh,
-                bool temae, const QColor &colour)
+void paintFrame(QPainter &p, const ViewState &view, int W, int H, double hx, double hy,
+                double hz, bool temae, const QColor &colour)
 {
-    const double hx = sw * 0.5;
-    const double hy = sh * 0.5;
-    const double hz = ss * 0.5;
-
     Vec3 corners[8];
     for (int c = 0; c < 8; ++c)
         corners[c] = Vec3{(c & 1) ? hx : -hx, (c & 2) ? hy : -hy, (c & 4) ? hz : -hz};

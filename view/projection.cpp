@@ -2,9 +2,12 @@
 
 #include "panel/colourscale.h"
 #include "slices/slice.h"
+#include "view/cellgrid.h"
 #include "view/fastvolume.h"
 #include "view/framedrawing.h"
 #include "view/renderpool.h"
+#include "view/setgeometry.h"
+#include "view/tiledtarget.h"
 
 #include <QImage>
 #include <QPainter>
@@ -37,7 +40,7 @@ struct SliceSource
     const Slice *slice = nullptr;
     const uchar *bits = nullptr;
     qsizetype bytesPerLine = 0;
-    double z = 0.0; // the plane of the slice, k - ss * 0.5
+    double z = 0.0; // the plane of the slice
 };
 
 // Everything that is the same for every pixel of one set.
@@ -53,13 +56,14 @@ struct SetFrame
     double sh = 0.0;
     double halfSw = 0.0;
     double halfSh = 0.0;
+    double ry = 1.0; // rows lie ry apart
     double low = 0.0;
     double high = 0.0;
     double pictureIntensity[256];
     bool section = false;
     double sectionPos = 0.0; // C: samples at or beyond it are cut away
-    double layerLow = 0.0;  // C - 1
-    double layerHigh = 0.0; // C + 1
+    double layerLow = 0.0;  // C - L
+    double layerHigh = 0.0; // C + L
     Vec3 n;
     QColor vColor;
     QColor sColor;
@@ -88,38 +92,6 @@ struct Rays
 
 // Below this many samples the pixel loop is not worth spreading over threads.
 constexpr qint64 parallelWork = 1 << 15;
-
-// Code that ran earlier on this thread (the GUI thread above all) may have
-// left the upper halves of the AVX registers in use; on some processors the
-// SSE arithmetic of the pixel loop then runs several times slower until they
-// are cleared. Clearing them changes no value the loop works with.
-void clearUpperVectorState()
-{
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
-    static const bool hasAvx = __builtin_cpu_supports("avx");
-    if (hasAvx) {
-        __asm__ volatile("vzeroupper" ::: "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6",
-                         "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14",
-                         "xmm15");
-    }
-#endif
-}
-
-// A missing slice, or one smaller than its set, would be read out of range.
-bool coversSet(const Slice *slice, int sw, int sh)
-{
-    if (!slice)
-        return false;
-    if (slice->isImage)
-        return slice->image.width() >= sw && slice->image.height() >= sh;
-    if (slice->rows.size() < sh)
-        return false;
-    for (qsizetype y = 0; y < sh; ++y) {
-        if (slice->rows.at(y).size() < sw)
-            return false;
-    }
-    return true;
-}
 
 SliceSource sourceOf(const Slice *slice)
 {
@@ -165,19 +137,21 @@ bool candidateColumns(const SetFrame &f, double b, double z, int first, int coun
 
     double lo = first;
     double hi = first + count - 1;
-    const auto narrow = [&](double half, double size, double c, double nxc, double nyc,
-                            double nzc) {
+    // The position along one axis, in cells, is half + scale * (world
+    // coordinate); rows are ry units apart.
+    const auto narrow = [&](double half, double size, double scale, double c, double nxc,
+                            double nyc, double nzc) {
         const double q = nzc / v.nz.z;
-        const double bound = half + std::fabs(c)
+        const double bound = half + scale * (std::fabs(c)
                 + zoomAbs * (sAbs * std::fabs(nxc) + std::fabs(b) * std::fabs(nyc))
-                + depthBound * std::fabs(q);
+                + depthBound * std::fabs(q));
         if (!(bound < 1e300))
             return true;
         const double margin = bound * 1e-9;
         const double lower = -1.0 - margin;
         const double upper = size + margin;
-        const double offset = half + c + v.zoom * b * nyc + depth * q;
-        const double slope = v.zoom * nxc - v.zoom * v.nx.z * q;
+        const double offset = half + scale * (c + v.zoom * b * nyc + depth * q);
+        const double slope = scale * (v.zoom * nxc - v.zoom * v.nx.z * q);
         if (slope == 0)
             return offset > lower && offset < upper;
         const double s1 = (lower - offset) / slope;
@@ -186,9 +160,9 @@ bool candidateColumns(const SetFrame &f, double b, double z, int first, int coun
         hi = std::min(hi, std::ceil(std::max(s1, s2) + f.halfW) + 1);
         return true;
     };
-    if (!narrow(f.halfSw, f.sw, v.centre.x, v.nx.x, v.ny.x, v.nz.x))
+    if (!narrow(f.halfSw, f.sw, 1.0, v.centre.x, v.nx.x, v.ny.x, v.nz.x))
         return false;
-    if (!narrow(f.halfSh, f.sh, v.centre.y, v.nx.y, v.ny.y, v.nz.y))
+    if (!narrow(f.halfSh, f.sh, 1.0 / f.ry, v.centre.y, v.nx.y, v.ny.y, v.nz.y))
         return false;
     if (!(lo <= hi))
         return false;
@@ -218,13 +192,15 @@ void locateSamples(const SetFrame &f, double z, int from, int to, Rays &r)
     const __m128d nx = _mm_set1_pd(f.n.x);
     const __m128d ny = _mm_set1_pd(f.n.y);
     const __m128d nz = _mm_set1_pd(f.n.z);
+    const __m128d ry = _mm_set1_pd(f.ry);
+    const bool cubes = f.ry == 1.0;
     for (; c + 2 <= to; c += 2) {
         const __m128d p0z = _mm_loadu_pd(r.p0z + c);
         const __m128d t = _mm_div_pd(_mm_sub_pd(vz, p0z), vnzz);
         const __m128d px = _mm_add_pd(_mm_loadu_pd(r.p0x + c), _mm_mul_pd(t, vnzx));
         const __m128d py = _mm_add_pd(_mm_loadu_pd(r.p0y + c), _mm_mul_pd(t, vnzy));
         _mm_storeu_pd(r.u + c, _mm_add_pd(halfSw, px));
-        _mm_storeu_pd(r.w + c, _mm_add_pd(halfSh, py));
+        _mm_storeu_pd(r.w + c, _mm_add_pd(halfSh, cubes ? py : _mm_div_pd(py, ry)));
         if constexpr (section) {
             const __m128d pz = _mm_add_pd(p0z, _mm_mul_pd(t, vnzz));
             const __m128d d = _mm_add_pd(_mm_add_pd(_mm_mul_pd(px, nx), _mm_mul_pd(py, ny)),
@@ -238,7 +214,7 @@ void locateSamples(const SetFrame &f, double z, int from, int to, Rays &r)
         const double px = r.p0x[c] + t * nzx;
         const double py = r.p0y[c] + t * nzy;
         r.u[c] = f.halfSw + px;
-        r.w[c] = f.halfSh + py;
+        r.w[c] = f.halfSh + py / f.ry;
         if constexpr (section) {
             const double pz = r.p0z[c] + t * nzz;
             r.d[c] = px * f.n.x + py * f.n.y + pz * f.n.z;
@@ -381,11 +357,18 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set,
         return;
     }
     const int ss = int(set.slices.size());
-    // No slices, no cells, or rays parallel to the slices (or not a number):
-    // no ray has a sample, and every pixel stays as it is.
-    if (ss < 1 || set.sw <= 0 || set.sh <= 0 || view.nz.z == 0 || std::isnan(view.nz.z))
+    if (ss < 1 || set.sw <= 0 || set.sh <= 0)
         return;
-    if (renderVolumeTiled(image, view, set, covered, mark))
+    const SetGeometry geometry(set);
+    if (set.sampling == Sampling::Cells) {
+        renderCells(image, view, set, geometry, covered, mark);
+        return;
+    }
+    // Rays parallel to the slices (or not a number): no ray has a sample,
+    // and every pixel stays as it is.
+    if (view.nz.z == 0 || std::isnan(view.nz.z))
+        return;
+    if (renderVolumeTiled(image, view, set, geometry, covered, mark))
         return;
 
     SetFrame f;
@@ -399,14 +382,15 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set,
     f.sh = set.sh;
     f.halfSw = set.sw * 0.5;
     f.halfSh = set.sh * 0.5;
+    f.ry = geometry.ry;
     f.low = set.windowLow;
     f.high = set.windowHigh;
     for (int value = 0; value < 256; ++value)
         f.pictureIntensity[value] = intensity(value, f.low, f.high);
     f.section = set.showSection;
-    f.sectionPos = (set.slider / 100.0) * ss;
-    f.layerLow = f.sectionPos - 1;
-    f.layerHigh = f.sectionPos + 1;
+    f.sectionPos = geometry.sectionPos(set.slider);
+    f.layerLow = f.sectionPos - geometry.layer;
+    f.layerHigh = f.sectionPos + geometry.layer;
     f.n = set.nz;
     f.vColor = set.vColor;
     f.sColor = set.sColor;
@@ -416,7 +400,7 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set,
         if (!coversSet(slice, set.sw, set.sh))
             continue;
         SliceSource s = sourceOf(slice);
-        s.z = k - ss * 0.5;
+        s.z = geometry.z[k];
         f.slices.push_back(s);
     }
     if (f.slices.empty())
@@ -449,6 +433,19 @@ QColor frameColourOf(const SetSnapshot &set)
 #else
     return set.vColor;
 #endif
+}
+
+// The set's outline box: as deep as its slices reach, as tall as its rows.
+void paintSetFrame(QPainter &p, const ViewState &view, int W, int H, const SetSnapshot &set,
+                   bool temae)
+{
+    const int ss = int(set.slices.size());
+    if (set.shape.z.size() == ss && ss > 0 && SetGeometry::inOrder(set.shape)) {
+        paintFrame(p, view, W, H, set.sw * 0.5, set.sh * set.shape.ry / 2, set.shape.depth / 2,
+                   temae, frameColourOf(set));
+    } else {
+        paintFrame(p, view, W, H, ss, set.sw, set.sh, temae, frameColourOf(set));
+    }
 }
 
 // A set's volume is painted over wherever a later set's volume draws, frames
@@ -491,11 +488,10 @@ bool drawLastFirst(QImage &image, const ViewState &view, const QList<SetSnapshot
         const SetSnapshot &set = sets.at(k);
         if (set.sw <= 0 || set.sh <= 0)
             continue;
-        const int ss = int(set.slices.size());
         if (set.showFrame) {
             if (!p)
                 p.emplace(&image);
-            paintFrame(*p, view, W, H, ss, set.sw, set.sh, false, frameColourOf(set));
+            paintSetFrame(*p, view, W, H, set, false);
         }
         for (int y = 0; y < H; ++y) {
             const quint8 *mine = owner.data() + size_t(y) * W;
@@ -507,7 +503,7 @@ bool drawLastFirst(QImage &image, const ViewState &view, const QList<SetSnapshot
             }
         }
         if (set.showFrame)
-            paintFrame(*p, view, W, H, ss, set.sw, set.sh, true, frameColourOf(set));
+            paintSetFrame(*p, view, W, H, set, true);
     }
     return true;
 }
@@ -529,16 +525,14 @@ void renderScene(QImage &image, const ViewState &view, const QList<SetSnapshot> 
     for (const SetSnapshot &set : sets) {
         if (set.sw <= 0 || set.sh <= 0)
             continue;
-        const int ss = int(set.slices.size());
-        const QColor frameColour = frameColourOf(set);
         if (set.showFrame) {
             if (!p)
                 p.emplace(&image);
-            paintFrame(*p, view, W, H, ss, set.sw, set.sh, false, frameColour);
+            paintSetFrame(*p, view, W, H, set, false);
         }
         if (set.showVolume)
             renderVolume(image, view, set);
         if (set.showFrame)
-            paintFrame(*p, view, W, H, ss, set.sw, set.sh, true, frameColour);
+            paintSetFrame(*p, view, W, H, set, true);
     }
 }

@@ -1,6 +1,8 @@
 #ifndef VIEW_PROJECTION_H
 #define VIEW_PROJECTION_H
 
+#include "slices/cellshape.h"
+#include "view/sampling.h"
 #include "view/vec3.h"
 #include "view/viewgeometry.h"
 
@@ -26,6 +28,8 @@ struct SetSnapshot
     QColor sColor;
     double windowLow = 0.0;
     double windowHigh = 0.0;
+    CellShape shape; // cubes unless its planes are given for every slice
+    Sampling sampling = Sampling::Planes;
 };
 
 // The maximum-intensity projection of one set, cut by its section plane when

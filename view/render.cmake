@@ -3,10 +3,26 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/viewgeometry.cpp
     ${CMAKE_CURRENT_LIST_DIR}/framedrawing.h
     ${CMAKE_CURRENT_LIST_DIR}/framedrawing.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sampling.h
     ${CMAKE_CURRENT_LIST_DIR}/projection.h
     ${CMAKE_CURRENT_LIST_DIR}/projection.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fastvolume.h
-    ${CMAKE_CURRENT_LIST_DIR}/fastvolume.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/valuewindow.h
+    ${CMAKE_CURRENT_LIST_DIR}/valuewindow.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tiledtarget.h
+    ${CMAKE_CURRENT_LIST_DIR}/certified.h
+    ${CMAKE_CURRENT_LIST_DIR}/skipping.h
+    ${CMAKE_CURRENT_LIST_DIR}/skipping.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/planekernels.h
+    ${CMAKE_CURRENT_LIST_DIR}/planekernels.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/planeroad.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/setgeometry.h
+    ${CMAKE_CURRENT_LIST_DIR}/cellwalk.h
+    ${CMAKE_CURRENT_LIST_DIR}/cellwalk.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cellgrid.h
+    ${CMAKE_CURRENT_LIST_DIR}/cellgrid.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cellroad.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cellkernels.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderpool.h
     ${CMAKE_CURRENT_LIST_DIR}/renderpool.cpp
 )
