@@ -1,5 +1,6 @@
 #include "app/config.h"
 #include "app/startup.h"
+#include "panel/slicesctrl.h"
 #include "view/ctview.h"
 #include "view/vec3.h"
 
@@ -34,6 +35,7 @@ int main(int argc, char *argv[])
     const QString fileName = configFileName(config);
     const bool ok = config.readFile(fileName);
     qDebug() << "read Ok" << ok << fileName;
+    SlicesCtrl::setDefaultSampling(defaultSamplingChoice(config));
 
     const QString baseName = programBaseName(argc, argv);
     const QString dataRoot = dataRootDirectory(config, QDir::current().absolutePath());

@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 QString configFileName(const Config &config)
@@ -45,6 +46,19 @@ bool japaneseChosen(const Config &config, const QString &baseName)
             || (!config.hasKey(QStringLiteral("-e")) && japanese);
 }
 
+SamplingChoice defaultSamplingChoice(const Config &config)
+{
+    SamplingChoice choice = SamplingChoice::Automatic;
+    if (!config.hasKeyNoCase(QStringLiteral("Sampling")))
+        return choice;
+    const QString value = config.getValueNoCase(QStringLiteral("Sampling"));
+    if (!readSamplingChoice(value, &choice)) {
+        qDebug() << "Sampling is not auto, planes or cells, Automatic taken :" << value;
+        choice = SamplingChoice::Automatic;
+    }
+    return choice;
+}
+
 bool helpRequested(int argc, char **argv)
 {
     for (int i = 1; i < argc && argv && argv[i]; ++i) {
@@ -72,7 +86,10 @@ The interface is Japanese unless -e, the key "lang English" in the
 configuration file, or a program file named Meke chooses English. Relative
 names (-d, -c, DataRoot, INCLUDE) are taken from the program's own folder,
 not from the folder it was started in. Configuration keys: DataRoot, lang,
-INCLUDE; options may be written there too (-d DIR, -e).
+Sampling, INCLUDE; options may be written there too (-d DIR, -e).
+"Sampling auto|planes|cells" chooses how new panels sample their sets: where
+the rays cross the slice planes, in every cell a ray passes through, or
+(auto, the default) cells for sets whose files give their spacing.
 Qt's own options, such as -platform offscreen, are taken as well.
 )").arg(programName);
 }

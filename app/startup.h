@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "view/sampling.h"
+
 class Config;
 
 // The configuration file to read: "config.cfg" unless "-c" or "-config"
@@ -19,6 +21,11 @@ QString dataRootDirectory(const Config &config, const QString &currentDir);
 // Whether the Japanese translation is to be loaded: "-j" beats "-e", "-e"
 // beats the program name "Mek" + "e"/"j", which beats the key "lang".
 bool japaneseChosen(const Config &config, const QString &baseName);
+
+// How the panels sample their sets at first: the key "Sampling" (any case)
+// with auto, planes or cells (any case). Another value says so in one debug
+// line and gives Automatic, as no key does.
+SamplingChoice defaultSamplingChoice(const Config &config);
 
 // Whether the command line asks for the list of options ("--help" or "-h")
 // rather than for the window; checked before anything needs a display.

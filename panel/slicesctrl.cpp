@@ -1,15 +1,22 @@
 #include "panel/slicesctrl.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QColorDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QLocale>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -79,6 +86,13 @@ QPixmap swatch(const QColor &colour)
 
 } // namespace
 
+SamplingChoice SlicesCtrl::defaultSampling = SamplingChoice::Automatic;
+
+void SlicesCtrl::setDefaultSampling(SamplingChoice choice)
+{
+    defaultSampling = choice;
+}
+
 SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
     : QFrame(parent), ui(std::make_unique<Ui_SlicesCtrl>())
 {
@@ -130,6 +144,109 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
     connect(ui->cSlider_, &QSlider::valueChanged, this, &SlicesCtrl::paintPImg);
     connect(ui->csFixDir_, &QCheckBox::toggled, this, &SlicesCtrl::paintPImg);
 #endif
+
+    sampling = defaultSampling;
+    buildContextMenu();
+}
+
+// The panel's own menu, on a right click anywhere on it outside the fields:
+// the set's spacing and its sampling.
+void SlicesCtrl::buildContextMenu()
+{
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto *spacing = new QAction(tr("Spacing..."), this);
+    spacing->setObjectName(QStringLiteral("spacingAction"));
+    connect(spacing, &QAction::triggered, this, &SlicesCtrl::openSpacingDialog);
+    addAction(spacing);
+
+    auto *menu = new QMenu(tr("Sampling"), this);
+    menu->setObjectName(QStringLiteral("samplingMenu"));
+    samplingGroup = new QActionGroup(menu);
+    const auto addChoice = [this, menu](const QString &text, SamplingChoice choice) {
+        QAction *action = menu->addAction(text);
+        action->setCheckable(true);
+        action->setData(int(choice));
+        samplingGroup->addAction(action);
+    };
+    addChoice(tr("Automatic"), SamplingChoice::Automatic);
+    addChoice(tr("Slice planes"), SamplingChoice::Planes);
+    addChoice(tr("Cells"), SamplingChoice::Cells);
+    // The ticked item shows the choice, also one made since the menu was last open.
+    const auto tick = [this] {
+        for (QAction *action : samplingGroup->actions())
+            action->setChecked(SamplingChoice(action->data().toInt()) == sampling);
+    };
+    tick();
+    connect(menu, &QMenu::aboutToShow, this, tick);
+    connect(samplingGroup, &QActionGroup::triggered, this, [this](QAction *action) {
+        const auto choice = SamplingChoice(action->data().toInt());
+        if (choice == sampling)
+            return;
+        sampling = choice;
+        emit paintPImg();
+    });
+    addAction(menu->menuAction());
+}
+
+void SlicesCtrl::openSpacingDialog()
+{
+    // A dialog still open from before shows what the set had then.
+    if (spacingDialog)
+        spacingDialog->close();
+    CellShape now;
+    {
+        std::shared_lock lock(sliceDatas.guard);
+        now = sliceDatas.shape;
+    }
+    auto *dialog = new QDialog(this);
+    spacingDialog = dialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Spacing"));
+    auto *form = new QFormLayout(dialog);
+    // Unmeasured, the cells are drawn as cubes, as if 1 mm every way.
+    const auto field = [dialog, form](const char *name, const QString &label, double mm) {
+        auto *edit = new QLineEdit(QString::number(mm > 0 ? mm : 1.0, 'g', 10), dialog);
+        edit->setObjectName(QLatin1String(name));
+        form->addRow(label, edit);
+    };
+    field("columnMm", tr("Column spacing (mm)"), now.columnMm);
+    field("rowMm", tr("Row spacing (mm)"), now.rowMm);
+    field("sliceMm", tr("Slice spacing (mm)"), now.sliceMm);
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(tr("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton *reset = buttons->addButton(tr("Reset"), QDialogButtonBox::ResetRole);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SlicesCtrl::applySpacing);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(reset, &QPushButton::clicked, this, &SlicesCtrl::resetSpacing);
+    dialog->show();
+}
+
+void SlicesCtrl::applySpacing()
+{
+    if (!spacingDialog)
+        return;
+    const auto mm = [this](const char *name) {
+        return textNumber(spacingDialog->findChild<QLineEdit *>(QLatin1String(name))->text());
+    };
+    // A spacing the set refuses leaves the dialog open to be mended.
+    if (!sliceDatas.setSpacing(mm("columnMm"), mm("rowMm"), mm("sliceMm")))
+        return;
+    spacingDialog->accept();
+    if (!ui->nameList_->toolTip().isEmpty())
+        showAccount();
+    emit paintPImg();
+}
+
+void SlicesCtrl::resetSpacing()
+{
+    sliceDatas.resetSpacing();
+    if (spacingDialog)
+        spacingDialog->accept();
+    if (!ui->nameList_->toolTip().isEmpty())
+        showAccount();
+    emit paintPImg();
 }
 
 SlicesCtrl::~SlicesCtrl()
@@ -280,18 +397,14 @@ void SlicesCtrl::noticedLoadFilesFinished()
 {
     double lo;
     double hi;
-    qsizetype loaded;
-    SliceDatas::Account account;
     {
         std::shared_lock lock(sliceDatas.guard);
         lo = sliceDatas.min;
         hi = sliceDatas.max;
-        loaded = sliceDatas.slices.size();
-        account = sliceDatas.account;
     }
     setMinV(lo);
     setMaxV(hi);
-    ui->nameList_->setToolTip(accountText(loaded, account));
+    showAccount();
     ui->dispH_->update();
     emit paintPImg();
 }
@@ -302,7 +415,22 @@ void SlicesCtrl::datasCleared()
     ui->nameList_->setToolTip(QString());
 }
 
-QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &account)
+void SlicesCtrl::showAccount()
+{
+    qsizetype loaded;
+    SliceDatas::Account account;
+    CellShape shape;
+    {
+        std::shared_lock lock(sliceDatas.guard);
+        loaded = sliceDatas.slices.size();
+        account = sliceDatas.account;
+        shape = sliceDatas.shape;
+    }
+    ui->nameList_->setToolTip(accountText(loaded, account, shape));
+}
+
+QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &account,
+                                const CellShape &shape)
 {
     QString text = tr("%1 of %2 files loaded").arg(loaded).arg(account.selected);
     QStringList skipped;
@@ -316,6 +444,15 @@ QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &acc
         skipped.append(tr("%1 beyond the memory budget").arg(account.overBudget));
     if (!skipped.isEmpty())
         text += QLatin1String("; ") + skipped.join(QLatin1String(", "));
+    if (shape.measured()) {
+        const auto mm = [](double v) { return QString::number(v, 'f', 2); };
+        // A single slice has no distance to the next.
+        text += u'\n'
+                + (shape.sliceMm > 0
+                           ? tr("%1 x %2 x %3 mm")
+                                     .arg(mm(shape.columnMm), mm(shape.rowMm), mm(shape.sliceMm))
+                           : tr("%1 x %2 mm").arg(mm(shape.columnMm), mm(shape.rowMm)));
+    }
     return text;
 }
 

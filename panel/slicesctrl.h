@@ -3,18 +3,22 @@
 
 #include <QColor>
 #include <QFrame>
+#include <QPointer>
 #include <QString>
 #include <QThread>
 
 #include <memory>
 
 #include "slices/slicedatas.h"
+#include "view/sampling.h"
 #include "view/vec3.h"
 
 class ChCoord;
 class MouseC;
+class QActionGroup;
 class QCheckBox;
 class QColorDialog;
+class QDialog;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
@@ -51,6 +55,10 @@ public:
     QSlider *cSlider() const;
     QCheckBox *csFixDir() const;
 
+    // The sampling a new panel starts with; set once at start-up, before the
+    // first panel is made.
+    static void setDefaultSampling(SamplingChoice choice);
+
 protected:
     // Files and folders dropped on the panel load as a selection in its dialog.
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -58,8 +66,18 @@ protected:
 
 private:
     // The name list's account of a finished load, such as
-    // "128 of 131 files loaded; 2 flat, 1 unreadable".
-    static QString accountText(qsizetype loaded, const SliceDatas::Account &account);
+    // "128 of 131 files loaded; 2 flat, 1 unreadable", and below it the
+    // spacing of a set whose shape was measured.
+    static QString accountText(qsizetype loaded, const SliceDatas::Account &account,
+                               const CellShape &shape);
+    void showAccount();
+    void buildContextMenu();
+    void openSpacingDialog();
+    void applySpacing();
+    void resetSpacing();
+
+    static SamplingChoice defaultSampling;
+    QActionGroup *samplingGroup = nullptr;
 
     std::unique_ptr<Ui_SlicesCtrl> ui;
 
@@ -78,6 +96,10 @@ public:
     MouseC *mouseRelay = nullptr;
     ChCoord *coord = nullptr;
     int dragTarget = -1;
+    // How the set is sampled; Automatic leaves it to what its files say.
+    SamplingChoice sampling = SamplingChoice::Automatic;
+    // The spacing dialog while it is open.
+    QPointer<QDialog> spacingDialog;
 
 signals:
 #ifndef CTSLAB_LITE

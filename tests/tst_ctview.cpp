@@ -19,6 +19,9 @@
 #include "view/projection.h"
 #include "widgets/dispa.h"
 
+Q_DECLARE_METATYPE(SamplingChoice)
+Q_DECLARE_METATYPE(Sampling)
+
 // The main window driven as a user would, built both ways.
 class tst_CtView : public QObject
 {
@@ -53,6 +56,8 @@ private slots:
     void badSelectionKeepsTheLoadedSets();
     void wideImageRenders();
     void destroyedWithAnUnfinishedEdit();
+    void samplingReachesTheRenderer_data();
+    void samplingReachesTheRenderer();
 
 private:
     struct Window
@@ -71,6 +76,7 @@ private:
     static void render(CtView &view) { QMetaObject::invokeMethod(&view, "paintPImg"); }
     static QStringList writeSlices(const QString &dir, int count, int size);
     static void load(SlicesCtrl *panel, const QStringList &names);
+    static SetSnapshot snapshotOf(SlicesCtrl *panel);
     QTemporaryDir dir;
 };
 
@@ -111,6 +117,28 @@ void tst_CtView::load(SlicesCtrl *panel, const QStringList &names)
     emit panel->fileDialog->filesSelected(names);
     QVERIFY(done.wait());
     panel->fileDialog->close();
+}
+
+// What the window should draw of a panel's set, taken apart from it.
+SetSnapshot tst_CtView::snapshotOf(SlicesCtrl *panel)
+{
+    SetSnapshot set;
+    for (const Slice *slice : panel->sliceDatas.slices)
+        set.slices.append(slice);
+    set.sw = panel->sliceDatas.width;
+    set.sh = panel->sliceDatas.height;
+    set.showFrame = panel->showFrame()->isChecked();
+    set.showSection = panel->showCSection()->isChecked();
+    set.slider = panel->cSlider()->value();
+    set.nz = panel->nz;
+    set.vColor = panel->vColor;
+    set.sColor = panel->sColor;
+    const ColourWindow window =
+            colourWindow(panel->minV(), panel->maxV(), panel->minThPC(), panel->maxThPC());
+    set.windowLow = window.low;
+    set.windowHigh = window.high;
+    set.shape = panel->sliceDatas.shape;
+    return set;
 }
 
 void tst_CtView::startState()
@@ -442,23 +470,8 @@ void tst_CtView::endToEnd()
     QMetaObject::invokeMethod(&w.view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
 
     QList<SetSnapshot> sets;
-    for (SlicesCtrl *panel : w.view.sCtrls) {
-        SetSnapshot set;
-        for (const Slice *slice : panel->sliceDatas.slices)
-            set.slices.append(slice);
-        set.sw = panel->sliceDatas.width;
-        set.sh = panel->sliceDatas.height;
-        set.showSection = panel->showCSection()->isChecked();
-        set.slider = panel->cSlider()->value();
-        set.nz = panel->nz;
-        set.vColor = panel->vColor;
-        set.sColor = panel->sColor;
-        const ColourWindow window =
-                colourWindow(panel->minV(), panel->maxV(), panel->minThPC(), panel->maxThPC());
-        set.windowLow = window.low;
-        set.windowHigh = window.high;
-        sets.append(set);
-    }
+    for (SlicesCtrl *panel : w.view.sCtrls)
+        sets.append(snapshotOf(panel));
     QImage expected(200, 160, QImage::Format_ARGB32);
     renderScene(expected, w.view.viewState(), sets);
 
@@ -638,6 +651,56 @@ void tst_CtView::destroyedWithAnUnfinishedEdit()
     connect(view->sCtrls.first(), &SlicesCtrl::paintPImg, view, [&late] { ++late; });
     delete view;
     QCOMPARE(late, 0);
+}
+
+void tst_CtView::samplingReachesTheRenderer_data()
+{
+    QTest::addColumn<bool>("dicom");
+    QTest::addColumn<bool>("spaced"); // by hand, 0.5 x 0.5 x 2 mm
+    QTest::addColumn<SamplingChoice>("choice");
+    QTest::addColumn<Sampling>("sampling");
+    QTest::newRow("pictures spaced by hand, automatic: planes")
+            << false << true << SamplingChoice::Automatic << Sampling::Planes;
+    QTest::newRow("pictures, cells") << false << false << SamplingChoice::Cells << Sampling::Cells;
+    QTest::newRow("DICOM series, automatic: cells")
+            << true << false << SamplingChoice::Automatic << Sampling::Cells;
+    QTest::newRow("DICOM series, slice planes")
+            << true << false << SamplingChoice::Planes << Sampling::Planes;
+}
+
+// The window draws the set with the shape its files give and the sampling
+// its panel resolves to, and not with the other sampling.
+void tst_CtView::samplingReachesTheRenderer()
+{
+    QFETCH(bool, dicom);
+    QFETCH(bool, spaced);
+    QFETCH(SamplingChoice, choice);
+    QFETCH(Sampling, sampling);
+
+    Window w;
+    SlicesCtrl *panel = w.view.sCtrls[0];
+    QStringList names;
+    for (const char *name : { "2062", "2392", "2693", "3023", "3353" })
+        names.append(QStringLiteral(CTSLAB_TEST_DATA "/dicom/ct5n/") + name);
+    load(panel, dicom ? names : writeSlices(dir.path(), 6, 24));
+    panel->showFrame()->setChecked(false);
+    QVERIFY(!spaced || panel->sliceDatas.setSpacing(0.5, 0.5, 2));
+    panel->sampling = choice;
+    w.view.nx = { 0.8, 0, -0.6 };
+    w.view.ny = { 0, 1, 0 };
+    w.view.nz = { 0.6, 0, 0.8 };
+    w.view.zoom = 4;
+    render(w.view);
+
+    SetSnapshot set = snapshotOf(panel);
+    QCOMPARE(set.shape.measured(), dicom || spaced);
+    QImage expected(w.view.projImage.size(), QImage::Format_ARGB32);
+    set.sampling = sampling;
+    renderScene(expected, w.view.viewState(), { set });
+    QCOMPARE(w.view.projImage, expected);
+    set.sampling = sampling == Sampling::Cells ? Sampling::Planes : Sampling::Cells;
+    renderScene(expected, w.view.viewState(), { set });
+    QVERIFY(w.view.projImage != expected);
 }
 
 QTEST_MAIN(tst_CtView)

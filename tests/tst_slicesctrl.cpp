@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDialog>
+#include <QMenu>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMimeData>
@@ -51,6 +53,9 @@ private slots:
 #endif
     void destroyDuringLoad();
     void destroyWithFocusedField();
+    void spacingDialog_data();
+    void spacingDialog();
+    void samplingChoice();
 
 private:
     static QStringList writeGreySlices(const QString &dir, int count, int size, int offset = 0);
@@ -658,6 +663,91 @@ void tst_SlicesCtrl::destroyWithFocusedField()
     connect(panel, &SlicesCtrl::paintPImg, panel, [&late] { ++late; });
     delete panel;
     QCOMPARE(late, 0);
+}
+
+static void clickButton(QDialog *dialog, const QString &text)
+{
+    for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button->click();
+    }
+    QFAIL(qPrintable("no button " + text));
+}
+
+void tst_SlicesCtrl::spacingDialog_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("spacing"); // as the name list's tooltip shows it
+    QTest::newRow("three slices") << 3 << "0.50 x 0.25 x 2.00 mm";
+    QTest::newRow("one slice: no slice spacing") << 1 << "0.50 x 0.25 mm";
+}
+
+void tst_SlicesCtrl::spacingDialog()
+{
+    QFETCH(int, count);
+    QFETCH(QString, spacing);
+
+    QTemporaryDir dir;
+    SlicesCtrl panel(dir.path());
+    QMetaObject::invokeMethod(&panel, "selectFiles");
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+    emit panel.fileDialog->filesSelected(writeGreySlices(dir.path(), count, 16));
+    QVERIFY(repaint.wait());
+    auto *list = panel.findChild<QComboBox *>("nameList_");
+    const QString account = list->toolTip();
+
+    QAction *entry = panel.findChild<QAction *>("spacingAction");
+    QVERIFY(panel.actions().contains(entry));
+    entry->trigger();
+    QPointer<QDialog> dialog = panel.spacingDialog;
+    const auto field = [&dialog](const char *name) {
+        return dialog->findChild<QLineEdit *>(name);
+    };
+    QCOMPARE(field("rowMm")->text(), QStringLiteral("1")); // cubes that nothing measured
+    field("columnMm")->setText("0.5");
+    field("rowMm")->setText("0.25");
+    field("sliceMm")->setText("-2");
+    // Refused: the dialog stays, nothing changes.
+    clickButton(dialog, "OK");
+    QVERIFY(dialog->isVisible() && !panel.sliceDatas.shape.measured());
+    QCOMPARE(repaint.count(), 1);
+
+    field("sliceMm")->setText("2");
+    clickButton(dialog, "OK");
+    QCOMPARE(repaint.count(), 2);
+    QCOMPARE(panel.sliceDatas.shape.ry, 0.5);
+    QCOMPARE(list->toolTip(), account + u'\n' + spacing);
+
+    // Opened again it shows the spacing set; Reset goes back to the files'.
+    entry->trigger();
+    dialog = panel.spacingDialog;
+    QCOMPARE(field("columnMm")->text(), QStringLiteral("0.5"));
+    clickButton(dialog, "Reset");
+    QCOMPARE(repaint.count(), 3);
+    QVERIFY(!panel.sliceDatas.shape.measured());
+    QCOMPARE(list->toolTip(), account);
+}
+
+void tst_SlicesCtrl::samplingChoice()
+{
+    SlicesCtrl::setDefaultSampling(SamplingChoice::Cells);
+    SlicesCtrl panel;
+    SlicesCtrl::setDefaultSampling(SamplingChoice::Automatic);
+    auto *menu = panel.findChild<QMenu *>("samplingMenu");
+    QVERIFY(panel.actions().contains(menu->menuAction()));
+    const QList<QAction *> items = menu->actions(); // automatic, planes, cells
+    QVERIFY(items.at(2)->isChecked());
+
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+    items.at(1)->trigger();
+    items.at(1)->trigger();
+    QCOMPARE(panel.sampling, SamplingChoice::Planes);
+    QCOMPARE(repaint.count(), 1);
+
+    // A choice made elsewhere is ticked when the menu opens.
+    panel.sampling = SamplingChoice::Automatic;
+    emit menu->aboutToShow();
+    QVERIFY(items.at(0)->isChecked());
 }
 
 QTEST_MAIN(tst_SlicesCtrl)

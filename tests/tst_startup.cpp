@@ -265,6 +265,11 @@ void tst_Startup::startedProgram_data()
             << QStringList{"config.cfg", "DataRoot /x\nINCLUDE config.cfg\n"}
             << QStringList{"Config file is already being read, INCLUDE skipped : \"config.cfg\"",
                            "read Ok true \"config.cfg\"", "data root \"/x\" \"/x\""};
+    QTest::newRow("sampling of no known kind")
+            << lite << "ctslab-lite" << none << QStringList{"config.cfg", "sampling voxels\n"}
+            << QStringList{"read Ok true \"config.cfg\"",
+                           "Sampling is not auto, planes or cells, Automatic taken : \"voxels\"",
+                           "data root \"<dir>\" \"aa\""};
     QTest::newRow("copy named Meke") << full << "Meke" << none << none << defaults;
     QTest::newRow("copy named Mekj") << full << "Mekj" << QStringList{"-e"} << none << defaults;
     QTest::newRow("copy named Mekx") << lite << "Mekx" << none
@@ -332,7 +337,8 @@ void tst_Startup::helpListsTheOptions()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
-    for (const char *shown : { "Usage: ctslab", "-e ", "-j ", "-d DIR", "-c FILE", "--help" })
+    for (const char *shown : { "Usage: ctslab", "-e ", "-j ", "-d DIR", "-c FILE", "--help",
+                               "Sampling" })
         QVERIFY2(help.contains(QLatin1String(shown)), qPrintable(help));
 }
 

@@ -169,5 +169,61 @@
         <source>%1 beyond the memory budget</source>
         <translation>メモリ上限超過 %1</translation>
     </message>
+    <message>
+        <source>Spacing...</source>
+        <translation>間隔設定...</translation>
+    </message>
+    <message>
+        <source>Sampling</source>
+        <translation>サンプリング</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>自動</translation>
+    </message>
+    <message>
+        <source>Slice planes</source>
+        <translation>スライス面</translation>
+    </message>
+    <message>
+        <source>Cells</source>
+        <translation>セル</translation>
+    </message>
+    <message>
+        <source>Spacing</source>
+        <translation>間隔</translation>
+    </message>
+    <message>
+        <source>Column spacing (mm)</source>
+        <translation>列の間隔 (mm)</translation>
+    </message>
+    <message>
+        <source>Row spacing (mm)</source>
+        <translation>行の間隔 (mm)</translation>
+    </message>
+    <message>
+        <source>Slice spacing (mm)</source>
+        <translation>スライスの間隔 (mm)</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>リセット</translation>
+    </message>
+    <message>
+        <source>%1 x %2 x %3 mm</source>
+        <translation>間隔 %1 x %2 x %3 mm</translation>
+    </message>
+    <message>
+        <source>%1 x %2 mm</source>
+        <translation>間隔 %1 x %2 mm</translation>
+    </message>
 </context>
 </TS>

@@ -216,6 +216,8 @@ void CtView::takeSnapshot(SlicesCtrl *panel, SetSnapshot &snapshot)
     }
     snapshot.windowLow = set.windowLow;
     snapshot.windowHigh = set.windowHigh;
+    snapshot.shape = set.shape;
+    snapshot.sampling = resolvedSampling(panel->sampling, set.fileShape.measured());
 }
 
 // One set's volume on its own, as the rendering above draws it.
