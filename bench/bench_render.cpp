@@ -18,7 +18,8 @@
 // "oblique 256 picture cells".
 // --window drives the real main window instead (offscreen): the phantom is
 // loaded through a panel and a rotation drag is timed, one mouse move per
-// frame, each until the display has painted.
+// frame, each until the display has painted; with the word "cells" the panel
+// samples by cells.
 
 #include "bench/phantom.h"
 #include "panel/colourscale.h"
@@ -316,7 +317,7 @@ int renderCases(const Options &o)
         std::printf("%-9s %-7s %-9s %-7s %-8s %-5d %9.2f %8.1f %9.2f %9.3f %9.1f %7.1f\n",
                     qPrintable(QString("%1x%1").arg(c.pixels)), c.kind, c.view, c.sampling,
                     c.section ? "shown" : "hidden", c.sets, m, 1000.0 / m, c.cpu / frames,
-                    m * 1e6 / (c.samples * c.sets), c.samples / 1e6, double(c.allocs) / frames);
+                    c.samples > 0 ? m * 1e6 / (c.samples * c.sets) : 0.0, c.samples / 1e6, double(c.allocs) / frames);
     }
     return 0;
 }
@@ -372,6 +373,11 @@ int dragWindow(const Options &o)
     while (!panel->sliceDatas.loaded || panel->minV() == panel->maxV())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     QCoreApplication::processEvents();
+    // "cells" samples by cells; --spacing puts the slices that far apart.
+    if (o.words.contains("cells"))
+        panel->sampling = SamplingChoice::Cells;
+    if (o.spacing != 1.0)
+        panel->sliceDatas.setSpacing(1.0, 1.0, o.spacing);
     std::printf("loaded %lld slices in %.0f ms; display %dx%d, image %sx%s\n",
                 qlonglong(names.size()), loading.elapsed() * 1.0, display->width(),
                 display->height(), qPrintable(view.findChild<QLineEdit *>("imgPixWidth_")->text()),

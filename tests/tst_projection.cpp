@@ -499,9 +499,19 @@ public:
     ViewState tiledView()
     {
         ViewState v;
-        switch (between(0, 12)) {
+        switch (between(0, 14)) {
         case 0: // straight down the slices
             break;
+        case 13:
+        case 14: {
+            // A first drag from the start: a small turn about an axis in the
+            // picture plane, so that rays pass cell corners exactly.
+            const double du = between(1, 3);
+            const double dv = between(-3, 3);
+            const double g = std::sqrt(du * du + dv * dv);
+            rotateAxes(v, {dv / g, du / g, 0}, uniform(0.005, 0.05));
+            return v;
+        }
         case 11:
         case 12: { // quarter turns, exactly: along the rows or the columns, edge-on to the slices
             static const Vec3 axes[] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1},
@@ -652,7 +662,16 @@ public:
         }
         s.vColor = QColor(between(0, 255), between(0, 255), between(0, 255));
         s.sColor = QColor(between(0, 255), between(0, 255), between(0, 255));
-        s.shape = shape(int(s.slices.size()));
+        // Ten slices evenly apart, cut through the centres of a slice's cells.
+        if (s.slices.size() >= 10 && shapes.bounded(100) < 15) {
+            s.slices.resize(10);
+            s.showSection = true;
+            s.slider = 10 * int(shapes.bounded(10)) - 45;
+            s.nz = {0, 0, shapes.bounded(2) ? 1.0 : -1.0};
+            s.shape = shapes.bounded(2) ? spacedShape(10, 1, 1, 2.5) : CellShape();
+        } else {
+            s.shape = shape(int(s.slices.size()));
+        }
         s.sampling = shapes.bounded(2) ? Sampling::Cells : Sampling::Planes;
         return s;
     }
@@ -1053,17 +1072,22 @@ void tst_Projection::malformedSlices()
                   slices.picture(narrow),
                   slices.picture(QImage()),
                   slices.text({{100, 700, 400, 1000}})};
-    QImage image = filled(4, 1, untouched);
-    renderVolume(image, ViewState(), set);
-    const QRgb expected[4] = {qRgb(229, 242, 242), qRgb(75, 165, 165), qRgb(152, 203, 203),
-                              untouched};
-    for (int i = 0; i < 4; ++i)
-        QVERIFY2(image.pixel(i, 0) == expected[i], qPrintable(QString("pixel %1").arg(i)));
+    // Face on, both samplings meet the same cells.
+    for (const Sampling sampling : {Sampling::Planes, Sampling::Cells}) {
+        set.sampling = sampling;
+        QImage image = filled(4, 1, untouched);
+        renderVolume(image, ViewState(), set);
+        const QRgb expected[4] = {qRgb(229, 242, 242), qRgb(75, 165, 165), qRgb(152, 203, 203),
+                                  untouched};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(image.pixel(i, 0) == expected[i], qPrintable(QString("pixel %1").arg(i)));
+    }
 }
 
 void tst_Projection::extremeViews_data()
 {
     QTest::addColumn<ViewState>("view");
+    QTest::addColumn<bool>("cells");
 
     ViewState turned;
     rotateAxes(turned, {0.48, 0.6, 0.64}, 0.9);
@@ -1075,19 +1099,29 @@ void tst_Projection::extremeViews_data()
         return v;
     };
     const Vec3 nz = turned.nz;
-    QTest::newRow("tiny zoom") << with(1e-300, {}, nz);
-    QTest::newRow("zoom below the normal doubles") << with(1e-310, {}, nz);
-    QTest::newRow("huge zoom") << with(1e300, {}, nz);
-    QTest::newRow("zoom 0") << with(0, {}, nz);
-    QTest::newRow("infinite zoom") << with(infinity, {}, nz);
-    QTest::newRow("zoom not a number") << with(notANumber, {}, nz);
-    QTest::newRow("centre not a number") << with(1, {notANumber, 0, 0}, nz);
-    QTest::newRow("huge centre") << with(1, {1e200, -1e200, 1e200}, nz);
-    QTest::newRow("infinite centre") << with(1, {0, infinity, 0}, nz);
-    QTest::newRow("rays parallel to the slices") << with(0.5, {}, {1, 0, 0});
-    QTest::newRow("rays nearly parallel: t overflows") << with(0.5, {}, {1, 0, 1e-300});
-    QTest::newRow("direction not a number") << with(0.5, {}, {0, notANumber, 1});
-    QTest::newRow("huge direction") << with(0.5, {}, {1e300, 1e300, 1e-10});
+    for (const bool cells : {false, true}) {
+        const char *how = cells ? "cells" : "planes";
+        QTest::addRow("tiny zoom, %s", how) << with(1e-300, {}, nz) << cells;
+        QTest::addRow("zoom below the normal doubles, %s", how)
+                << with(1e-310, {}, nz) << cells;
+        QTest::addRow("huge zoom, %s", how) << with(1e300, {}, nz) << cells;
+        QTest::addRow("zoom 0, %s", how) << with(0, {}, nz) << cells;
+        QTest::addRow("infinite zoom, %s", how) << with(infinity, {}, nz) << cells;
+        QTest::addRow("zoom not a number, %s", how) << with(notANumber, {}, nz) << cells;
+        QTest::addRow("centre not a number, %s", how)
+                << with(1, {notANumber, 0, 0}, nz) << cells;
+        QTest::addRow("huge centre, %s", how)
+                << with(1, {1e200, -1e200, 1e200}, nz) << cells;
+        QTest::addRow("infinite centre, %s", how) << with(1, {0, infinity, 0}, nz) << cells;
+        QTest::addRow("rays parallel to the slices, %s", how)
+                << with(0.5, {}, {1, 0, 0}) << cells;
+        QTest::addRow("rays nearly parallel: t overflows, %s", how)
+                << with(0.5, {}, {1, 0, 1e-300}) << cells;
+        QTest::addRow("direction not a number, %s", how)
+                << with(0.5, {}, {0, notANumber, 1}) << cells;
+        QTest::addRow("huge direction, %s", how)
+                << with(0.5, {}, {1e300, 1e300, 1e-10}) << cells;
+    }
 }
 
 // Views no user would reach still render exactly like the plain algorithm,
@@ -1095,8 +1129,10 @@ void tst_Projection::extremeViews_data()
 void tst_Projection::extremeViews()
 {
     QFETCH(ViewState, view);
+    QFETCH(bool, cells);
     Slices slices;
     SetSnapshot set = snapshot(12, 10, 0, 255);
+    set.sampling = cells ? Sampling::Cells : Sampling::Planes;
     set.showFrame = true;
     set.showSection = true;
     set.slider = 30;

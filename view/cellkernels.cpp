@@ -119,6 +119,43 @@ void walkExactly(const CellFrame &f, CellPacket &p, int ray, int layer)
     }
 }
 
+// The cell a ray passes between (jIn, kIn) and (jOut, kOut) across B and C
+// where it goes by their corner too closely for the bounds to tell on which
+// side: from the plain arithmetic's times at which it crosses the two
+// boundaries. At one time it lies in the cells above both, their lower sides
+// being theirs; that cell may be the entry's or the exit's, leaving none
+// between. False where the times are not numbers.
+template<int A>
+bool nearCorner(const CellFrame &f, const CellPacket &p, int ray, int jIn, int jOut, int kIn,
+                int kOut, int &midJ, int &midK)
+{
+    constexpr int B = acrossB(A);
+    constexpr int C = acrossC(A);
+    const ViewState &v = f.view;
+    const double a = (p.i0 + ray % packetSide) - f.halfW;
+    const double b = (p.j0 + ray / packetSide) - f.halfH;
+    const double start[3] = {v.centre.x + v.zoom * (a * v.nx.x + b * v.ny.x),
+                             v.centre.y + v.zoom * (a * v.nx.y + b * v.ny.y),
+                             v.centre.z + v.zoom * (a * v.nx.z + b * v.ny.z)};
+    const double along[3] = {v.nz.x, v.nz.y, v.nz.z};
+    const int beta = std::max(jIn, jOut);
+    const int gamma = std::max(kIn, kOut);
+    const double tB = (f.grid->bounds[B][size_t(beta)] - start[B]) / along[B];
+    const double tC = (f.grid->bounds[C][size_t(gamma)] - start[C]) / along[C];
+    if (!(std::isfinite(tB) && std::isfinite(tC)))
+        return false;
+    if (tB == tC) {
+        midJ = beta;
+        midK = gamma;
+        return true;
+    }
+    // Entering the layer at `from` is earlier in t where the ray runs along A.
+    const bool acrossBFirst = f.backward[A] ? tB > tC : tB < tC;
+    midJ = acrossBFirst ? jOut : jIn;
+    midK = acrossBFirst ? kIn : kOut;
+    return true;
+}
+
 // The ray's cells in the layer between A's planes `from` and `to`.
 template<bool cut, int A>
 inline void sampleRay(const CellFrame &f, CellPacket &p, int ray, int layer, double from,
@@ -163,14 +200,16 @@ inline void sampleRay(const CellFrame &f, CellPacket &p, int ray, int layer, dou
         const double bound = (std::fabs(dc) + 2 * std::fabs(w)) * f.b.error
                 + (std::fabs(db) + 2 * std::fabs(u)) * f.c.error
                 + 0x1p-50 * (std::fabs(u * dc) + std::fabs(w * db)) + tinyError;
-        if (!(std::fabs(cross) > bound)) {
+        if (std::fabs(cross) > bound) {
+            // Across B first: on to the next cell across B, still in the cell across C.
+            const bool acrossBFirst = db * dc > 0 ? cross < 0 : cross > 0;
+            midJ = int(acrossBFirst ? jOut : jIn);
+            midK = int(acrossBFirst ? kIn : kOut);
+        } else if (!nearCorner<A>(f, p, ray, int(jIn), int(jOut), int(kIn), int(kOut), midJ,
+                                  midK)) {
             walkExactly<cut, A>(f, p, ray, layer);
             return;
         }
-        // Across B first: on to the next cell across B, still in the cell across C.
-        const bool acrossBFirst = db * dc > 0 ? cross < 0 : cross > 0;
-        midJ = int(acrossBFirst ? jOut : jIn);
-        midK = int(acrossBFirst ? kIn : kOut);
     }
     take<cut, A>(f, p, ray, layer, int(jIn), int(kIn));
     if (dj != 0 || dk != 0) {
@@ -255,41 +294,47 @@ __attribute__((target("avx2"), always_inline)) inline Cells3 cells3(const Layer4
     const __m256d dk = _mm256_sub_pd(kOut, kIn);
     decided = _mm256_and_pd(decided, _mm256_and_pd(_mm256_cmp_pd(absolute(dj), one, _CMP_LE_OQ),
                                                    _mm256_cmp_pd(absolute(dk), one, _CMP_LE_OQ)));
-    // Which boundary the ray crosses first, where it changes cell both ways.
-    const __m256d u = _mm256_sub_pd(_mm256_max_pd(jIn, jOut), bIn);
-    const __m256d w = _mm256_sub_pd(_mm256_max_pd(kIn, kOut), cIn);
-    const __m256d db = _mm256_sub_pd(bOut, bIn);
-    const __m256d dc = _mm256_sub_pd(cOut, cIn);
-    const __m256d udc = _mm256_mul_pd(u, dc);
-    const __m256d wdb = _mm256_mul_pd(w, db);
-    const __m256d cross = _mm256_sub_pd(udc, wdb);
-    const __m256d two = _mm256_set1_pd(2.0);
-    const __m256d bound = _mm256_add_pd(
-            _mm256_add_pd(
-                    _mm256_add_pd(
-                            _mm256_mul_pd(_mm256_add_pd(absolute(dc), _mm256_mul_pd(two, absolute(w))),
-                                          at.errorB),
-                            _mm256_mul_pd(_mm256_add_pd(absolute(db), _mm256_mul_pd(two, absolute(u))),
-                                          at.errorC)),
-                    _mm256_mul_pd(_mm256_set1_pd(0x1p-50),
-                                  _mm256_add_pd(absolute(udc), absolute(wdb)))),
-            _mm256_set1_pd(tinyError));
-    const __m256d both = _mm256_and_pd(_mm256_cmp_pd(dj, zero, _CMP_NEQ_OQ),
-                                       _mm256_cmp_pd(dk, zero, _CMP_NEQ_OQ));
-    decided = _mm256_and_pd(decided, _mm256_or_pd(_mm256_cmp_pd(both, zero, _CMP_EQ_OQ),
-                                                  _mm256_cmp_pd(absolute(cross), bound,
-                                                                _CMP_GT_OQ)));
-    const __m256d sameWay = _mm256_cmp_pd(_mm256_mul_pd(db, dc), zero, _CMP_GT_OQ);
-    const __m256d acrossBFirst = _mm256_or_pd(
-            _mm256_and_pd(sameWay, _mm256_cmp_pd(cross, zero, _CMP_LT_OQ)),
-            _mm256_andnot_pd(sameWay, _mm256_cmp_pd(cross, zero, _CMP_GT_OQ)));
-    const __m256d midJ = _mm256_blendv_pd(jIn, jOut, acrossBFirst);
-    const __m256d midK = _mm256_blendv_pd(kOut, kIn, acrossBFirst);
-
     Cells3 out;
-    const __m256d moves = _mm256_or_pd(_mm256_cmp_pd(dj, zero, _CMP_NEQ_OQ),
-                                       _mm256_cmp_pd(dk, zero, _CMP_NEQ_OQ));
-    out.count = _mm256_testz_pd(moves, moves) ? 1 : 3;
+    const __m256d movesB = _mm256_cmp_pd(dj, zero, _CMP_NEQ_OQ);
+    const __m256d movesC = _mm256_cmp_pd(dk, zero, _CMP_NEQ_OQ);
+    const __m256d moves = _mm256_or_pd(movesB, movesC);
+    const __m256d both = _mm256_and_pd(movesB, movesC);
+    out.count = _mm256_testz_pd(moves, moves) ? 1 : _mm256_testz_pd(both, both) ? 2 : 3;
+    __m256d midJ = jIn;
+    __m256d midK = kIn;
+    if (out.count == 3) {
+        // Which boundary the ray crosses first, where it changes cell both ways.
+        const __m256d u = _mm256_sub_pd(_mm256_max_pd(jIn, jOut), bIn);
+        const __m256d w = _mm256_sub_pd(_mm256_max_pd(kIn, kOut), cIn);
+        const __m256d db = _mm256_sub_pd(bOut, bIn);
+        const __m256d dc = _mm256_sub_pd(cOut, cIn);
+        const __m256d udc = _mm256_mul_pd(u, dc);
+        const __m256d wdb = _mm256_mul_pd(w, db);
+        const __m256d cross = _mm256_sub_pd(udc, wdb);
+        const __m256d two = _mm256_set1_pd(2.0);
+        const __m256d bound = _mm256_add_pd(
+                _mm256_add_pd(
+                        _mm256_add_pd(
+                                _mm256_mul_pd(_mm256_add_pd(absolute(dc),
+                                                            _mm256_mul_pd(two, absolute(w))),
+                                              at.errorB),
+                                _mm256_mul_pd(_mm256_add_pd(absolute(db),
+                                                            _mm256_mul_pd(two, absolute(u))),
+                                              at.errorC)),
+                        _mm256_mul_pd(_mm256_set1_pd(0x1p-50),
+                                      _mm256_add_pd(absolute(udc), absolute(wdb)))),
+                _mm256_set1_pd(tinyError));
+        decided = _mm256_and_pd(decided,
+                                _mm256_or_pd(_mm256_cmp_pd(both, zero, _CMP_EQ_OQ),
+                                             _mm256_cmp_pd(absolute(cross), bound, _CMP_GT_OQ)));
+        const __m256d sameWay = _mm256_cmp_pd(_mm256_mul_pd(db, dc), zero, _CMP_GT_OQ);
+        const __m256d acrossBFirst = _mm256_or_pd(
+                _mm256_and_pd(sameWay, _mm256_cmp_pd(cross, zero, _CMP_LT_OQ)),
+                _mm256_andnot_pd(sameWay, _mm256_cmp_pd(cross, zero, _CMP_GT_OQ)));
+        midJ = _mm256_blendv_pd(jIn, jOut, acrossBFirst);
+        midK = _mm256_blendv_pd(kOut, kIn, acrossBFirst);
+    }
+
     const __m256d columns[3] = {jIn, jOut, midJ};
     const __m256d rows[3] = {kIn, kOut, midK};
     const __m128i wanted = _mm256_cvtpd_epi32(_mm256_and_pd(decided, one));
@@ -454,7 +499,7 @@ const LayerSamplerSet &layerSamplers()
     static const LayerSamplerSet chosen = [] {
         LayerSamplerSet s;
 #ifdef CTSLAB_X86_KERNELS
-        if (__builtin_cpu_supports("avx2")) {
+        if (__builtin_cpu_supports("avx2") && wideKernelsWanted()) {
             s.moving = {sampleCellsPicturesAvx2<false>, sampleCellsTextAvx2<false, false>,
                         sampleCellsTextAvx2<true, false>};
             s.still = {sampleCellsPicturesAvx2<true>, sampleCellsTextAvx2<false, true>,

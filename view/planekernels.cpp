@@ -323,7 +323,7 @@ const Samplers &samplers()
     static const Samplers chosen = [] {
         Samplers s;
 #ifdef CTSLAB_X86_KERNELS
-        if (__builtin_cpu_supports("avx2")) {
+        if (__builtin_cpu_supports("avx2") && wideKernelsWanted()) {
             s.pictures = samplePicturesAvx2;
             s.text = sampleTextAvx2<false>;
             s.narrowText = sampleTextAvx2<true>;

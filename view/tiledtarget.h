@@ -4,6 +4,7 @@
 #include "view/renderpool.h"
 
 #include <QRgb>
+#include <QString>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -65,6 +66,13 @@ inline void clearUpperVectorState()
                          "xmm15");
     }
 #endif
+}
+
+// The AVX2 kernels are taken where the processor has them, unless
+// CTSLAB_KERNELS=scalar asks for the scalar ones (to test them, or to compare).
+inline bool wideKernelsWanted()
+{
+    return qEnvironmentVariable("CTSLAB_KERNELS") != QLatin1String("scalar");
 }
 
 // packets(j0, rows) for each band of packets down an H-row picture, on the
