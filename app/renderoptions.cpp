@@ -421,7 +421,8 @@ Progress goes to standard error when that is a terminal. Exit status: 0 on
 success, 1 when a file cannot be read or written, 2 for a bad command line.
 
 Example, a turntable movie of 36 frames:
-  ctslab-render --size 512x512 --elevation 20 --turn 36 -o turn.png data/phantom
+  ctslab-render --size 512x512 --elevation 20 --turn 36 -o turn.png data/phantom \
+      --sampling cells
   ffmpeg -framerate 12 -i turn_%04d.png turn.mp4
 )");
 }

@@ -105,16 +105,16 @@ ViewState viewFrame(const QString &name, int frame, double zoom)
     return v;
 }
 
-// Samples the plain algorithm takes for one set: rays times the slices each
-// meets inside the grid.
-double plainSamples(const ViewState &v, int W, int H, int sw, int sh, int ss)
+// Samples the plain slice-plane algorithm takes for one set: rays times the
+// slices each meets inside the grid.
+double plainSamples(const ViewState &v, int W, int H, int sw, int sh, const QList<double> &planes)
 {
     double count = 0;
     for (int j = 0; j < H; ++j) {
         for (int i = 0; i < W; ++i) {
             const Vec3 p0 = rayOrigin(v, W, H, i, j);
-            for (int k = 0; k < ss; ++k) {
-                const double t = ((k - ss * 0.5) - p0.z) / v.nz.z;
+            for (const double z : planes) {
+                const double t = (z - p0.z) / v.nz.z;
                 const double u = sw * 0.5 + (p0.x + t * v.nz.x);
                 const double w = sh * 0.5 + (p0.y + t * v.nz.y);
                 count += u > -1 && u < sw && w > -1 && w < sh;
@@ -281,7 +281,8 @@ int renderCases(const Options &o)
                                 continue;
                             Case c{pixels, view, kind, sampling, sets, section,
                                    plainSamples(viewFrame(view, 0, zoom), pixels, pixels,
-                                                stack.sw, stack.sh, ss),
+                                                stack.sw, stack.sh,
+                                                spacedShape(ss, 1.0, 1.0, o.spacing).z),
                                    {}, {}};
                             c.ms.reserve(size_t(o.frames) * size_t(o.rounds));
                             const Sampling how = QString(sampling) == "cells" ? Sampling::Cells

@@ -1,5 +1,8 @@
 #include "view/framedrawing.h"
 
+#include "slices/slicedatas.h"
+#include "view/projection.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QSet>
@@ -78,6 +81,7 @@ private slots:
     void faceSelection();
     void silhouetteInBothPasses();
     void initialViewPixels();
+    void realSeriesBox();
 };
 
 void tst_FrameDrawing::initialView_data()
@@ -177,6 +181,45 @@ void tst_FrameDrawing::initialViewPixels()
                      qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
         }
     }
+}
+
+// A real CT series (pydicom's ct5n: 16 x 16 pixels 0.488281 mm apart, five
+// slices 2.5 mm apart, as python3-pydicom reads it) seen exactly from the
+// side: its box is as deep as its slices reach, 12.5 mm or 25.6 columns,
+// not five, and as tall as its 16 rows.
+void tst_FrameDrawing::realSeriesBox()
+{
+    SliceDatas set;
+    QStringList files;
+    for (const char *name : {"2062", "2392", "2693", "3023", "3353"})
+        files.append(QStringLiteral(CTSLAB_TEST_DATA "/dicom/ct5n/") + name);
+    set.filesSelected(files);
+    QCOMPARE(set.slices.size(), 5);
+
+    SetSnapshot snapshot;
+    for (const Slice *slice : std::as_const(set.slices))
+        snapshot.slices.append(slice);
+    snapshot.sw = set.width;
+    snapshot.sh = set.height;
+    snapshot.shape = set.shape;
+    snapshot.showVolume = false;
+    snapshot.vColor = QColor(0, 127, 127);
+    ViewState side;
+    side.zoom = 0.25;
+    rotateAxes(side, side.ny, 0.0, 1.0);
+    QImage image(128, 128, QImage::Format_ARGB32);
+    renderScene(image, side, {snapshot});
+
+    QRect box;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != qRgb(255, 255, 255))
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    // 25.6 and 16 columns at four pixels a column, each end truncated.
+    QVERIFY2(box.width() >= 102 && box.width() <= 104, qPrintable(QString::number(box.width())));
+    QVERIFY2(box.height() >= 64 && box.height() <= 65, qPrintable(QString::number(box.height())));
 }
 
 QTEST_MAIN(tst_FrameDrawing)

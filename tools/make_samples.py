@@ -9,9 +9,10 @@ data/text/: one slice in each of the two text formats, ring.dat (CT image
 text) and ramp.dat (table text), both named *.dat so that the file dialog's
 default filter shows them.
 data/dicom/: 48 CT slices of 64 x 64 as DICOM files, a head-like phantom in
-Hounsfield units (12 bits stored, intercept -1024). The file names run from the
-top of the head down, as a scanner numbers its images; the series loads in
-position order, from the lowest slice up.
+Hounsfield units (12 bits stored, intercept -1024), with 3.5 mm pixels and
+slices 5 mm apart, so that it looks right only at its true shape. The file
+names run from the top of the head down, as a scanner numbers its images; the
+series loads in position order, from the lowest slice up.
 """
 import hashlib
 import math
@@ -126,12 +127,14 @@ def write_dicom(path, meta, dataset):
 def dicom_series(root):
     w = h = 64
     n = 48
-    spacing = 4.0
+    pixel = 3.5
+    spacing = 5.0
     os.makedirs(root, exist_ok=True)
     ct_image = "1.2.840.10008.5.1.4.1.1.2"
     study = uid("ctslab sample study")
     series = uid("ctslab sample series")
     us = lambda v: struct.pack("<H", v)
+    corner = -(w - 1) * pixel / 2
     for k in range(n):
         z = (n - 1 - k) * spacing
         zc = (k - n / 2 + 0.5) / (n / 2)
@@ -170,13 +173,13 @@ def dicom_series(root):
             (0x0020, 0x000E, "UI", series),
             (0x0020, 0x0011, "IS", "1"),
             (0x0020, 0x0013, "IS", str(k + 1)),
-            (0x0020, 0x0032, "DS", "-126\\-126\\%g" % z),
+            (0x0020, 0x0032, "DS", "%g\\%g\\%g" % (corner, corner, z)),
             (0x0020, 0x0037, "DS", "1\\0\\0\\0\\1\\0"),
             (0x0028, 0x0002, "US", us(1)),
             (0x0028, 0x0004, "CS", "MONOCHROME2"),
             (0x0028, 0x0010, "US", us(h)),
             (0x0028, 0x0011, "US", us(w)),
-            (0x0028, 0x0030, "DS", "%g\\%g" % (spacing, spacing)),
+            (0x0028, 0x0030, "DS", "%g\\%g" % (pixel, pixel)),
             (0x0028, 0x0100, "US", us(16)),
             (0x0028, 0x0101, "US", us(12)),
             (0x0028, 0x0102, "US", us(11)),

@@ -352,25 +352,31 @@ __attribute__((target("avx2"), always_inline)) inline Cells3 cells3(const Layer4
     return out;
 }
 
-// Pictures: the greatest code of the three cells of four rays.
-template<bool still>
+// Pictures: the greatest code of the three cells of four rays. Across Z the
+// layer is one slice; across X or Y each cell lies in the slice its position
+// across Z gives, all of one layout (CellFrame::planes).
+template<int A, bool still>
 __attribute__((target("avx2"))) void sampleCellsPicturesAvx2(const CellFrame &f,
                                                              const TiledSlice &s, CellPacket &p,
                                                              int layer, double from, double to,
                                                              const Prospect &bound)
 {
-    const SliceTiles &t = *s.tiles;
+    const SliceTiles &t = A == 2 ? *s.tiles : *f.layout;
     const Layer4 at(f, from, to);
-    const __m128i lastColumn = _mm_set1_epi32(f.cellsB - 1);
-    const __m128i lastRow = _mm_set1_epi32(f.cellsC - 1);
+    const __m128i lastB = _mm_set1_epi32(f.cellsB - 1);
+    const __m128i lastC = _mm_set1_epi32(f.cellsC - 1);
     const __m128i lineStride = _mm_set1_epi32(int(t.lineStride));
     const __m128i cellShift = _mm_cvtsi32_si128(t.cellStride == 4 ? 2 : 0);
+    // The offset of the layer itself, across X or Y.
+    const __m128i across = _mm_set1_epi32(A == 0 ? layer * int(t.cellStride)
+                                                 : A == 1 ? layer * int(t.lineStride) : 0);
     const __m128i flip = _mm_set1_epi32(f.flip);
     const __m128i codeLow = _mm_set1_epi32(f.codeLow);
     const __m128i span = _mm_set1_epi32(f.codeHigh - f.codeLow);
     const __m128i one = _mm_set1_epi32(1);
     const __m128i all = _mm_set1_epi32(-1);
-    const uchar *plane = t.plane;
+    const uchar *const plane = A == 2 ? t.plane : nullptr;
+    const uchar *const *const planes = f.planes;
     const __m128i reach = _mm_set1_epi32(int(std::clamp(bound.code, -1.0, double(1 << 30))));
     __m128i least = _mm_set1_epi32(std::numeric_limits<qint32>::max());
     quint64 plainly = 0;
@@ -381,19 +387,44 @@ __attribute__((target("avx2"))) void sampleCellsPicturesAvx2(const CellFrame &f,
             least = _mm_min_epi32(least, current);
             continue;
         }
-        const Cells3 c = cells3<still>(at, p, r, lastColumn, lastRow);
+        const Cells3 c = cells3<still>(at, p, r, lastB, lastC);
         plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(_mm_xor_si128(c.decided, all)))) << r;
         __m128i raised = current;
         for (int n = 0; n < c.count; ++n) {
-            const __m128i index = _mm_add_epi32(_mm_mullo_epi32(c.row[n], lineStride),
-                                                _mm_sll_epi32(c.column[n], cellShift));
+            __m128i index;
+            if constexpr (A == 2) {
+                index = _mm_add_epi32(_mm_mullo_epi32(c.row[n], lineStride),
+                                      _mm_sll_epi32(c.column[n], cellShift));
+            } else if constexpr (A == 0) {
+                index = _mm_add_epi32(_mm_mullo_epi32(c.column[n], lineStride), across);
+            } else {
+                index = _mm_add_epi32(across, _mm_sll_epi32(c.column[n], cellShift));
+            }
             alignas(16) int i[4];
             _mm_store_si128(reinterpret_cast<__m128i *>(i), _mm_and_si128(index, c.inside[n]));
-            __m128i v = _mm_setr_epi32(plane[i[0]], plane[i[1]], plane[i[2]], plane[i[3]]);
-            v = _mm_xor_si128(_mm_and_si128(v, c.inside[n]), flip);
+            __m128i v;
+            __m128i inside = c.inside[n];
+            if constexpr (A == 2) {
+                v = _mm_setr_epi32(plane[i[0]], plane[i[1]], plane[i[2]], plane[i[3]]);
+            } else {
+                // Across Z a cell may fall in a slice that gives nothing.
+                alignas(16) int k[4];
+                _mm_store_si128(reinterpret_cast<__m128i *>(k), _mm_and_si128(c.row[n], inside));
+                alignas(16) int value[4];
+                alignas(16) int there[4];
+                for (int lane = 0; lane < 4; ++lane) {
+                    const uchar *const in = planes[k[lane]];
+                    there[lane] = in ? -1 : 0;
+                    value[lane] = in ? in[i[lane]] : 0;
+                }
+                v = _mm_load_si128(reinterpret_cast<const __m128i *>(value));
+                inside = _mm_and_si128(inside,
+                                       _mm_load_si128(reinterpret_cast<const __m128i *>(there)));
+            }
+            v = _mm_xor_si128(_mm_and_si128(v, inside), flip);
             const __m128i rel = _mm_sub_epi32(v, codeLow);
-            const __m128i kept = _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel),
-                                               c.inside[n]);
+            const __m128i kept =
+                    _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel), inside);
             raised = _mm_max_epi32(raised, _mm_and_si128(_mm_add_epi32(rel, one), kept));
         }
         _mm_store_si128(slot, raised);
@@ -402,9 +433,8 @@ __attribute__((target("avx2"))) void sampleCellsPicturesAvx2(const CellFrame &f,
     least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
     least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
     p.leastCode = _mm_cvtsi128_si32(least);
-    const double fromPlane = from;
     for (; plainly; plainly &= plainly - 1)
-        sampleRay<false, 2>(f, p, std::countr_zero(plainly), layer, fromPlane, to);
+        sampleRay<false, A>(f, p, std::countr_zero(plainly), layer, from, to);
 }
 
 // Text, from the 16-bit cells where the slice has them.
@@ -490,6 +520,9 @@ struct LayerSamplerSet
 {
     LayerSamplers moving;
     LayerSamplers still;
+    // Pictures of one layout, layers across X or Y.
+    LayerSampler acrossX = nullptr;
+    LayerSampler acrossY = nullptr;
 };
 
 // The widest kernels this processor runs for layers across Z; none: the
@@ -500,10 +533,12 @@ const LayerSamplerSet &layerSamplers()
         LayerSamplerSet s;
 #ifdef CTSLAB_X86_KERNELS
         if (__builtin_cpu_supports("avx2") && wideKernelsWanted()) {
-            s.moving = {sampleCellsPicturesAvx2<false>, sampleCellsTextAvx2<false, false>,
+            s.moving = {sampleCellsPicturesAvx2<2, false>, sampleCellsTextAvx2<false, false>,
                         sampleCellsTextAvx2<true, false>};
-            s.still = {sampleCellsPicturesAvx2<true>, sampleCellsTextAvx2<false, true>,
+            s.still = {sampleCellsPicturesAvx2<2, true>, sampleCellsTextAvx2<false, true>,
                        sampleCellsTextAvx2<true, true>};
+            s.acrossX = sampleCellsPicturesAvx2<0, false>;
+            s.acrossY = sampleCellsPicturesAvx2<1, false>;
         }
 #endif
         return s;
@@ -578,11 +613,17 @@ void sampleCellsOpen(const CellFrame &f, CellPacket &p, int layer, const Prospec
             kernel(f, s, p, layer, from, to, bound);
         else
             sampleOpenly<2>(f, p, layer, from, to, bound);
-    } else if (f.A == 0) {
-        sampleOpenly<0>(f, p, layer, from, to, bound);
-    } else {
-        sampleOpenly<1>(f, p, layer, from, to, bound);
+        return;
     }
+    const LayerSampler across = f.layout && !(f.exactB && f.exactC)
+            ? (f.A == 0 ? layerSamplers().acrossX : layerSamplers().acrossY)
+            : nullptr;
+    if (across)
+        across(f, f.slices[0], p, layer, from, to, bound);
+    else if (f.A == 0)
+        sampleOpenly<0>(f, p, layer, from, to, bound);
+    else
+        sampleOpenly<1>(f, p, layer, from, to, bound);
 }
 
 void sampleCellsCut(const CellFrame &f, CellPacket &p, int layer)

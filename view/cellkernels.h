@@ -47,6 +47,11 @@ struct CellFrame : ValueWindow, TiledTarget
     double sectionPos = 0.0; // C: cells whose centre lies at or beyond are cut away
     double faceFrom = 0.0;   // C - L: kept cells from here on make the face
     const TiledSlice *slices = nullptr; // one per slice, in stack order
+    // Where every slice is a picture of one layout whose offsets fit 32 bits:
+    // that layout, and each slice's cells (none for a slice that gives
+    // nothing). Otherwise none.
+    const SliceTiles *layout = nullptr;
+    const uchar *const *planes = nullptr;
 
     // The place along the ray of the cell at layer i and positions j, k
     // across B and C: greater is later.

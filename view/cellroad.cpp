@@ -177,6 +177,7 @@ thread_local CellPlan cellPlan;
 thread_local SlabMap cellSlabs;
 thread_local CellGrid cellGrid;
 thread_local std::vector<TiledSlice> cellSlices;
+thread_local std::vector<const uchar *> cellPlanes;
 
 double component(const Vec3 &v, int axis)
 {
@@ -473,6 +474,28 @@ bool renderCellsTiled(QImage &image, const ViewState &view, const SetSnapshot &s
     if (!(f.picturesShow || f.textShows))
         return true;
     f.slices = slices.data();
+    // Across X or Y a layer's cells lie in many slices: the kernels read
+    // them by one layout where every slice has it.
+    std::vector<const uchar *> &planes = cellPlanes;
+    planes.assign(slices.size(), nullptr);
+    f.layout = nullptr;
+    for (size_t k = 0; k < slices.size(); ++k) {
+        const TiledSlice &s = slices[k];
+        if (!s.tiles)
+            continue;
+        const SliceTiles &t = *s.tiles;
+        const bool same = !s.text && s.offsets32
+                && (!f.layout
+                    || (t.lineStride == f.layout->lineStride
+                        && t.cellStride == f.layout->cellStride));
+        if (!same) {
+            f.layout = nullptr;
+            break;
+        }
+        f.layout = &t;
+        planes[k] = t.plane;
+    }
+    f.planes = planes.data();
     f.section = set.showSection;
     f.sectionPos = geometry.sectionPos(set.slider);
     f.faceFrom = f.sectionPos - geometry.layer;
