@@ -156,8 +156,8 @@ Interval both(const Interval &a, const Interval &b)
 
 // The cells from..to (inclusive) along an axis of `cells` cells of the given
 // size, starting at `start`, that the ray's coordinate p + t q may be in for
-// t in the interval: around where it is at the ends, all of them where an
-// end is infinite or too far out to tell.
+// t in the interval: around where it is at the ends, give or take a margin
+// wider than the rounding there; all of them where an end is infinite.
 void spanned(const Interval &i, double p, double q, double start, double size, int cells,
              int &from, int &to)
 {
@@ -168,13 +168,16 @@ void spanned(const Interval &i, double p, double q, double start, double size, i
     } else if (std::isfinite(i.lo) && std::isfinite(i.hi)) {
         const double a = (p + i.lo * q - start) / size;
         const double b = (p + i.hi * q - start) / size;
-        if (std::fabs(a) < 1e12 && std::fabs(b) < 1e12) {
-            lo = std::floor(std::min(a, b));
-            hi = std::floor(std::max(a, b));
-        }
+        const double margin = 1e-9 * (std::fabs(a) + std::fabs(b) + std::fabs(p / size));
+        lo = std::floor(std::min(a, b) - margin);
+        hi = std::floor(std::max(a, b) + margin);
     }
-    from = int(std::max(lo - 1, 0.0));
-    to = int(std::min(hi + 1, cells - 1.0));
+    if (!(lo <= hi)) {
+        lo = 0;
+        hi = cells - 1;
+    }
+    from = int(std::clamp(lo - 1, 0.0, double(cells)));
+    to = int(std::clamp(hi + 1, -1.0, cells - 1.0));
 }
 
 // Sampling by cells as defined, pixel by pixel: for each slice the t at
@@ -598,15 +601,15 @@ public:
         return slices.text(rows);
     }
 
-    SetSnapshot tiledSet(Slices &slices, const ViewState &view)
+    // kind: 0 pictures, 1 real values, 2 with values not finite, 3 whole
+    // numbers, 4 pictures and text mixed; -1 any.
+    SetSnapshot tiledSet(Slices &slices, const ViewState &view, int kind = -1)
     {
         SetSnapshot s;
         s.sw = chance(10) ? 1 : between(1, 72);
         s.sh = chance(10) ? 1 : between(1, 72);
         const int ss = chance(10) ? 1 : between(1, 40);
-        // 0: pictures, 1: real values, 2: with values not finite, 3: whole
-        // numbers, 4: pictures and text mixed.
-        const int kind = between(0, 4);
+        kind = kind < 0 ? between(0, 4) : kind;
         for (int k = 0; k < ss; ++k)
             s.slices.append(tiledSlice(slices, s.sw, s.sh, k,
                                        kind == 4 ? (chance(50) ? 0 : 1) : kind));
@@ -733,6 +736,8 @@ private slots:
     void randomScenes();
     void tiledScenes_data();
     void tiledScenes();
+    void sideViews_data();
+    void sideViews();
     void windowTop();
     void poolWithThreadsThatCannotStart_data();
     void poolWithThreadsThatCannotStart();
@@ -1217,6 +1222,39 @@ void tst_Projection::tiledScenes()
         const int W = maker.between(1, 90);
         const int H = maker.between(1, 90);
         const QString diff = sceneDifference(view, sets, W, H);
+        QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
+    }
+}
+
+void tst_Projection::sideViews_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("pictures") << 0;
+    QTest::newRow("text") << 1;
+    QTest::newRow("whole numbers, read from 16 bits") << 3;
+    QTest::newRow("pictures and text") << 4;
+}
+
+// Exactly edge-on to the slices, along the rows or the columns, each ray
+// keeps its row or column and its slice: cells of every kind of slice.
+void tst_Projection::sideViews()
+{
+    QFETCH(int, kind);
+    SceneMaker maker(quint32(500 + kind));
+    for (int scene = 0; scene < 12; ++scene) {
+        ViewState view;
+        rotateAxes(view, maker.chance(50) ? Vec3{1, 0, 0} : Vec3{0, 1, 0}, 0.0,
+                   maker.chance(50) ? 1.0 : -1.0);
+        if (maker.chance(50))
+            rotateAxes(view, view.nz, 0.0, 1.0);
+        view.zoom = maker.chance(50) ? 1.0 : maker.uniform(0.2, 3);
+        view.centre = {maker.between(-8, 8) * 0.5, maker.between(-8, 8) * 0.5,
+                       maker.between(-8, 8) * 0.5};
+        Slices slices;
+        SetSnapshot set = maker.tiledSet(slices, view, kind);
+        set.sampling = Sampling::Cells;
+        const QString diff = sceneDifference(view, {set}, maker.between(8, 70),
+                                             maker.between(8, 70));
         QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
     }
 }

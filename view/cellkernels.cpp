@@ -562,13 +562,29 @@ void sampleOpenly(const CellFrame &f, CellPacket &p, int layer, double from, dou
         for (int ray = 0; ray < packetRays; ++ray) {
             if (p.code[ray] >= bound.code && p.key[ray] >= bound.key)
                 continue;
-            if (!p.still[ray]) {
-                sampleRay<false, A>(f, p, ray, layer, from, to);
-                continue;
+            const qsizetype at = layer * p.stillStep[ray];
+            switch (p.stillKind[ray]) {
+            case CellPacket::Picture: {
+                const uchar value = static_cast<const uchar *>(p.still[ray])[at];
+                const int rel = (value ^ f.flip) - f.codeLow;
+                if (rel >= 0 && rel <= span)
+                    p.code[ray] = std::max(p.code[ray], rel + 1);
+                break;
             }
-            const int rel = (p.still[ray][layer * p.stillStep[ray]] ^ f.flip) - f.codeLow;
-            if (rel >= 0 && rel <= span)
-                p.code[ray] = std::max(p.code[ray], rel + 1);
+            case CellPacket::Narrow:
+            case CellPacket::Wide: {
+                const double value = p.stillKind[ray] == CellPacket::Narrow
+                        ? static_cast<const qint16 *>(p.still[ray])[at]
+                        : static_cast<const double *>(p.still[ray])[at];
+                const double key = f.keySign * value;
+                if (key >= f.keptLow && key <= f.keptHigh && key > p.key[ray])
+                    p.key[ray] = key;
+                break;
+            }
+            case CellPacket::Walked:
+                sampleRay<false, A>(f, p, ray, layer, from, to);
+                break;
+            }
         }
         noteLeast(p);
         return;

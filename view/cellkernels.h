@@ -75,10 +75,13 @@ struct alignas(64) CellPacket
     double layer[packetRays];   // intensity of the face cell nearest the viewer so far
     qint64 nearest[packetRays]; // its order along the ray, -1 for none
     qint32 code[packetRays];    // greatest picture code kept, 0 for none
-    // Across X or Y, for rays that keep their cells across B and C in a
-    // picture: where their cells start in it and how far apart they lie.
-    const uchar *still[packetRays];
+    // Across X or Y, for rays that keep their cells across B and C: where
+    // their cells start in their slice and how far apart they lie, in the
+    // slice's own units (a picture's bytes, 16-bit or double text cells).
+    enum Still : quint8 { Walked, Picture, Narrow, Wide };
+    const void *still[packetRays];
     qsizetype stillStep[packetRays];
+    Still stillKind[packetRays];
     int i0 = 0;
     int j0 = 0;
     int columns = 0;

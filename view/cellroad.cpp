@@ -164,7 +164,7 @@ void renderCellsPlainly(QImage &image, const ViewState &view, const SetSnapshot 
     RenderPool::shared().run(bandCount, band);
 }
 
-// The slabs of eight layers a packet has to look at, kept between packets.
+// The layers a packet has to look at, kept between packets.
 struct CellPlan
 {
     std::vector<int> cut;
@@ -182,6 +182,28 @@ thread_local std::vector<const uchar *> cellPlanes;
 double component(const Vec3 &v, int axis)
 {
     return axis == 0 ? v.x : axis == 1 ? v.y : v.z;
+}
+
+// A ray that keeps its row (across X) or column (across Y) in slice s reads
+// its cells along one line of it, where the slice's layout allows.
+void keepStill(const CellFrame &f, const TiledSlice &s, int j, CellPacket &p, int r)
+{
+    const SliceTiles &t = *s.tiles;
+    if (!s.text) {
+        const qsizetype across = f.A == 0 ? t.cellStride : t.lineStride;
+        const qsizetype along = f.A == 0 ? t.lineStride : t.cellStride;
+        p.still[r] = t.plane + j * along;
+        p.stillStep[r] = across;
+        p.stillKind[r] = CellPacket::Picture;
+    } else if (!t.narrow.empty()) {
+        p.still[r] = t.narrow.data() + (f.A == 0 ? qsizetype(j) * t.width : j);
+        p.stillStep[r] = f.A == 0 ? 1 : t.width;
+        p.stillKind[r] = CellPacket::Narrow;
+    } else if (f.A == 0) {
+        p.still[r] = t.lines[size_t(j)];
+        p.stillStep[r] = 1;
+        p.stillKind[r] = CellPacket::Wide;
+    }
 }
 
 void startCellPacket(const CellFrame &f, CellPacket &p, int i0, int j0, int columns, int rows)
@@ -222,18 +244,12 @@ void startCellPacket(const CellFrame &f, CellPacket &p, int i0, int j0, int colu
         p.cMax = std::max(p.cMax, p.c0[r]);
         p.code[r] = 0;
         p.key[r] = -infinity;
-        p.still[r] = nullptr;
+        p.stillKind[r] = CellPacket::Walked;
         if (f.A != 2 && f.exactB && f.exactC) {
             const int j = int(std::floor(p.b0[r]));
             const int k = int(std::floor(p.c0[r]));
-            if (j >= 0 && j < f.cellsB && k >= 0 && k < f.cellsC && f.slices[k].tiles
-                && !f.slices[k].text) {
-                const SliceTiles &t = *f.slices[k].tiles;
-                const qsizetype across = f.A == 0 ? t.cellStride : t.lineStride;
-                const qsizetype along = f.A == 0 ? t.lineStride : t.cellStride;
-                p.still[r] = t.plane + j * along;
-                p.stillStep[r] = across;
-            }
+            if (j >= 0 && j < f.cellsB && k >= 0 && k < f.cellsC && f.slices[k].tiles)
+                keepStill(f, f.slices[k], j, p, r);
         }
     }
     p.leastCode = 0;
@@ -256,61 +272,80 @@ bool cellsWithin(double lo, double hi, double perZ, double error, double from, d
     return true;
 }
 
-// Layers of A by eights; those whose cells may be cut or in the face first,
-// every ray through every cell; the others brightest first, each passed
-// over once the least of the packet's rays has reached its bound.
+enum class Reached { Nothing, Open, Cut };
+
+// The box of cells the packet's rays may pass through in layers l0..l1 of
+// A, and whether the section may cut any of them away or make any of them
+// the face.
+Reached boxOf(const CellFrame &f, const CellPacket &p, int l0, int l1, int lo[3], int hi[3])
+{
+    lo[f.A] = l0;
+    hi[f.A] = l1;
+    if (!cellsWithin(p.bMin, p.bMax, f.b.perZ, f.b.error, f.planesA[l0], f.planesA[l1 + 1],
+                     f.cellsB, lo[f.B], hi[f.B])
+        || !cellsWithin(p.cMin, p.cMax, f.c.perZ, f.c.error, f.planesA[l0], f.planesA[l1 + 1],
+                        f.cellsC, lo[f.C], hi[f.C]))
+        return Reached::Nothing;
+    if (!f.section)
+        return Reached::Open;
+    // Depths grow or fall steadily along each axis, and so does their
+    // rounded sum: the corners of the box bound them.
+    const CellGrid &g = *f.grid;
+    double least[3];
+    double most[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const double x = g.depth[axis][size_t(lo[axis])];
+        const double y = g.depth[axis][size_t(hi[axis])];
+        least[axis] = std::min(x, y);
+        most[axis] = std::max(x, y);
+    }
+    if ((least[0] + least[1]) + least[2] >= f.sectionPos)
+        return Reached::Nothing;
+    return (most[0] + most[1]) + most[2] >= f.faceFrom ? Reached::Cut : Reached::Open;
+}
+
+void addProspect(const CellFrame &f, const SlabMap &m, int l0, int l1, const int lo[3],
+                 const int hi[3], CellPlan &plan)
+{
+    Prospect prospect;
+    prospect.first = l0;
+    prospect.last = l1;
+    const TileRect under{lo[0] >> SliceTiles::shift, hi[0] >> SliceTiles::shift,
+                         lo[1] >> SliceTiles::shift, hi[1] >> SliceTiles::shift};
+    if (lookAtSlabs(f, m, lo[2] >> slabShift, hi[2] >> slabShift, under, prospect))
+        plan.open.push_back(prospect);
+}
+
+// Layers of A by eights, and one by one where the section reaches them; the
+// layers that the section may cut or make the face first, every ray through
+// every cell; the others brightest first, each passed over once the least of
+// the packet's rays has reached its bound.
 void renderCellPacket(const CellFrame &f, const SlabMap &m, CellPacket &p, CellPlan &plan)
 {
     plan.cut.clear();
     plan.open.clear();
-    const CellGrid &g = *f.grid;
     const int slabs = (f.cellsA + slabSize - 1) >> slabShift;
     for (int slab = 0; slab < slabs; ++slab) {
         const int l0 = slab << slabShift;
         const int l1 = std::min(l0 + slabSize, f.cellsA) - 1;
         int lo[3];
         int hi[3];
-        lo[f.A] = l0;
-        hi[f.A] = l1;
-        if (!cellsWithin(p.bMin, p.bMax, f.b.perZ, f.b.error, f.planesA[l0], f.planesA[l1 + 1],
-                         f.cellsB, lo[f.B], hi[f.B])
-            || !cellsWithin(p.cMin, p.cMax, f.c.perZ, f.c.error, f.planesA[l0],
-                            f.planesA[l1 + 1], f.cellsC, lo[f.C], hi[f.C]))
+        const Reached reached = boxOf(f, p, l0, l1, lo, hi);
+        if (reached == Reached::Open)
+            addProspect(f, m, l0, l1, lo, hi, plan);
+        if (reached != Reached::Cut)
             continue;
-        if (f.section) {
-            // Depths grow or fall steadily along each axis, and so does
-            // their rounded sum: the corners of the box bound them.
-            double least[3];
-            double most[3];
-            for (int axis = 0; axis < 3; ++axis) {
-                const double x = g.depth[axis][size_t(lo[axis])];
-                const double y = g.depth[axis][size_t(hi[axis])];
-                least[axis] = std::min(x, y);
-                most[axis] = std::max(x, y);
-            }
-            const double dLow = (least[0] + least[1]) + least[2];
-            const double dHigh = (most[0] + most[1]) + most[2];
-            if (dLow >= f.sectionPos)
-                continue;
-            if (dHigh >= f.faceFrom) {
-                plan.cut.push_back(slab);
-                continue;
-            }
+        for (int layer = l0; layer <= l1; ++layer) {
+            const Reached one = boxOf(f, p, layer, layer, lo, hi);
+            if (one == Reached::Cut)
+                plan.cut.push_back(layer);
+            else if (one == Reached::Open)
+                addProspect(f, m, layer, layer, lo, hi, plan);
         }
-        Prospect prospect;
-        prospect.first = l0;
-        prospect.last = l1;
-        const TileRect under{lo[0] >> SliceTiles::shift, hi[0] >> SliceTiles::shift,
-                             lo[1] >> SliceTiles::shift, hi[1] >> SliceTiles::shift};
-        if (lookAtSlabs(f, m, lo[2] >> slabShift, hi[2] >> slabShift, under, prospect))
-            plan.open.push_back(prospect);
     }
 
-    for (const int slab : plan.cut) {
-        const int l1 = std::min((slab + 1) << slabShift, f.cellsA);
-        for (int layer = slab << slabShift; layer < l1; ++layer)
-            sampleCellsCut(f, p, layer);
-    }
+    for (const int layer : plan.cut)
+        sampleCellsCut(f, p, layer);
 
     orderProspects(plan.open, plan.ordered);
     const auto raises = [&p](const Prospect &prospect) {
