@@ -161,9 +161,13 @@ template<bool cut, int A>
 inline void sampleRay(const CellFrame &f, CellPacket &p, int ray, int layer, double from,
                       double to)
 {
-    // A ray that keeps both positions keeps its cell across B and C.
+    // A ray that keeps both positions keeps its cell across B and C; one
+    // beyond the picture's edge is nowhere.
     if (f.exactB && f.exactC) {
-        take<cut, A>(f, p, ray, layer, int(std::floor(p.b0[ray])), int(std::floor(p.c0[ray])));
+        const double j = std::floor(p.b0[ray]);
+        const double k = std::floor(p.c0[ray]);
+        if (j >= 0 && j < f.cellsB && k >= 0 && k < f.cellsC)
+            take<cut, A>(f, p, ray, layer, int(j), int(k));
         return;
     }
     const double bIn = p.b0[ray] + from * f.b.perZ;

@@ -26,9 +26,12 @@
 // the intensity of the face cell nearest the viewer (the last along the
 // ray), also when it is 0. Colours as for slice planes.
 //
-// The tiled road (view/cellkernels.h) gives the same picture from far fewer
-// cells; the plain road below walks every ray through the grid and is taken
-// where the tiled one cannot vouch for its positions.
+// The tiled road gives the same picture from far fewer cells: packets of
+// rays go layer by layer across the axis they cross fastest, layers whose
+// bounds cannot raise any ray of a packet are passed over, brightest first,
+// and the kernels (view/cellkernels.h) find each ray's cells in a layer. The
+// plain road walks every ray through the whole grid; it is taken where the
+// tiled one cannot vouch for its positions.
 
 namespace {
 
@@ -228,6 +231,7 @@ void startCellPacket(const CellFrame &f, CellPacket &p, int i0, int j0, int colu
         const int rr = r / packetSide;
         p.layer[r] = 0.0;
         p.nearest[r] = -1;
+        p.stillKind[r] = CellPacket::Walked;
         if (cc >= columns || rr >= rows) {
             p.b0[r] = p.c0[r] = -nowhere;
             p.code[r] = std::numeric_limits<qint32>::max();
@@ -244,7 +248,6 @@ void startCellPacket(const CellFrame &f, CellPacket &p, int i0, int j0, int colu
         p.cMax = std::max(p.cMax, p.c0[r]);
         p.code[r] = 0;
         p.key[r] = -infinity;
-        p.stillKind[r] = CellPacket::Walked;
         if (f.A != 2 && f.exactB && f.exactC) {
             const int j = int(std::floor(p.b0[r]));
             const int k = int(std::floor(p.c0[r]));
@@ -554,7 +557,7 @@ bool renderCellsTiled(QImage &image, const ViewState &view, const SetSnapshot &s
 void renderCells(QImage &image, const ViewState &view, const SetSnapshot &set,
                  const SetGeometry &geometry, quint8 *covered, quint8 mark)
 {
-    if (qEnvironmentVariableIsEmpty("CTSLAB_PLAIN") && renderCellsTiled(image, view, set, geometry, covered, mark))
+    if (renderCellsTiled(image, view, set, geometry, covered, mark))
         return;
     renderCellsPlainly(image, view, set, geometry, covered, mark);
 }
