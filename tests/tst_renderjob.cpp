@@ -421,8 +421,11 @@ void tst_RenderJob::progressOnlyWhenAsked()
 void tst_RenderJob::windowMatchesCommandLine_data()
 {
     QTest::addColumn<int>("frame"); // of a turn of 8; -1: no turn
-    QTest::newRow("one picture") << -1;
-    QTest::newRow("frame 3 of a turn, sections fixed") << 3;
+    QTest::addColumn<QString>("second"); // the second set's sample
+    QTest::newRow("one picture") << -1 << "torus";
+    QTest::newRow("frame 3 of a turn, sections fixed") << 3 << "torus";
+    // Drawn at its true shape and, automatically, by cells.
+    QTest::newRow("a DICOM series second") << -1 << "dicom";
 }
 
 // Two sample sets in the window, turned, cut and windowed by hand, against
@@ -430,6 +433,7 @@ void tst_RenderJob::windowMatchesCommandLine_data()
 void tst_RenderJob::windowMatchesCommandLine()
 {
     QFETCH(int, frame);
+    QFETCH(QString, second);
 
     CtView view(sample(""));
     view.findChild<QLineEdit *>("imgPixWidth_")->setText("200");
@@ -440,7 +444,9 @@ void tst_RenderJob::windowMatchesCommandLine()
     view.addSliceSet();
     SlicesCtrl *a = view.sCtrls.at(0);
     SlicesCtrl *b = view.sCtrls.at(1);
-    for (auto [panel, set] : { std::pair{ a, "phantom" }, std::pair{ b, "torus" } }) {
+    const std::pair<SlicesCtrl *, QString> loads[] = { { a, QStringLiteral("phantom") },
+                                                       { b, second } };
+    for (const auto &[panel, set] : loads) {
         QString missing;
         QMetaObject::invokeMethod(panel, "selectFiles");
         emit panel->fileDialog->filesSelected(setFiles({ sample(set) }, &missing));
@@ -490,7 +496,7 @@ void tst_RenderJob::windowMatchesCommandLine()
                                         "--elevation", "-20", "--roll", "15", sample("phantom"),
                                         "--window", "10%:90%", "--section", "20" }
                            + turn
-                           + QStringList{ "--set", sample("torus"), "--window", "20:200",
+                           + QStringList{ "--set", sample(second), "--window", "20:200",
                                           "--no-frame", "--volume-colour", "200,80,0",
                                           "--section", "-30" }
                            + turn.mid(2));
