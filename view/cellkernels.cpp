@@ -9,10 +9,7 @@
 #include <cmath>
 #include <limits>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define CTSLAB_X86_KERNELS
-#include <immintrin.h>
-#endif
+#include "view/kernels4.h"
 
 namespace {
 
@@ -374,10 +371,7 @@ __attribute__((target("avx2"))) void sampleCellsPicturesAvx2(const CellFrame &f,
     // The offset of the layer itself, across X or Y.
     const __m128i across = _mm_set1_epi32(A == 0 ? layer * int(t.cellStride)
                                                  : A == 1 ? layer * int(t.lineStride) : 0);
-    const __m128i flip = _mm_set1_epi32(f.flip);
-    const __m128i codeLow = _mm_set1_epi32(f.codeLow);
-    const __m128i span = _mm_set1_epi32(f.codeHigh - f.codeLow);
-    const __m128i one = _mm_set1_epi32(1);
+    const PictureCodes4 codes(f);
     const __m128i all = _mm_set1_epi32(-1);
     const uchar *const plane = A == 2 ? t.plane : nullptr;
     const uchar *const *const planes = f.planes;
@@ -425,18 +419,12 @@ __attribute__((target("avx2"))) void sampleCellsPicturesAvx2(const CellFrame &f,
                 inside = _mm_and_si128(inside,
                                        _mm_load_si128(reinterpret_cast<const __m128i *>(there)));
             }
-            v = _mm_xor_si128(_mm_and_si128(v, inside), flip);
-            const __m128i rel = _mm_sub_epi32(v, codeLow);
-            const __m128i kept =
-                    _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel), inside);
-            raised = _mm_max_epi32(raised, _mm_and_si128(_mm_add_epi32(rel, one), kept));
+            raised = _mm_max_epi32(raised, codes.of(v, inside));
         }
         _mm_store_si128(slot, raised);
         least = _mm_min_epi32(least, raised);
     }
-    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
-    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
-    p.leastCode = _mm_cvtsi128_si32(least);
+    p.leastCode = leastOf(least);
     for (; plainly; plainly &= plainly - 1)
         sampleRay<false, A>(f, p, std::countr_zero(plainly), layer, from, to);
 }
@@ -453,10 +441,7 @@ __attribute__((target("avx2"))) void sampleCellsTextAvx2(const CellFrame &f, con
     const __m128i lastRow = _mm_set1_epi32(f.cellsC - 1);
     const __m128i all = _mm_set1_epi32(-1);
     const __m128i width = _mm_set1_epi32(t.width);
-    const __m256d sign = _mm256_set1_pd(f.keySign);
-    const __m256d keptLow = _mm256_set1_pd(f.keptLow);
-    const __m256d keptHigh = _mm256_set1_pd(f.keptHigh);
-    const __m256d none = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
+    const TextKeys4 keys(f);
     const double *const *lines = t.lines.data();
     const qint16 *cells = t.narrow.data();
     const __m256d reach = _mm256_set1_pd(bound.key);
@@ -489,19 +474,12 @@ __attribute__((target("avx2"))) void sampleCellsTextAvx2(const CellFrame &f, con
                 value = _mm256_setr_pd(lines[row[0]][column[0]], lines[row[1]][column[1]],
                                        lines[row[2]][column[2]], lines[row[3]][column[3]]);
             }
-            const __m256d key = _mm256_mul_pd(value, sign);
-            const __m256d kept = _mm256_and_pd(
-                    _mm256_and_pd(_mm256_cmp_pd(key, keptLow, _CMP_GE_OQ),
-                                  _mm256_cmp_pd(key, keptHigh, _CMP_LE_OQ)),
-                    _mm256_castsi256_pd(_mm256_cvtepi32_epi64(c.inside[n])));
-            raised = _mm256_max_pd(raised, _mm256_blendv_pd(none, key, kept));
+            raised = _mm256_max_pd(raised, keys.of(value, c.inside[n]));
         }
         _mm256_store_pd(p.key + r, raised);
         least = _mm256_min_pd(least, raised);
     }
-    const __m128d half =
-            _mm_min_pd(_mm256_castpd256_pd128(least), _mm256_extractf128_pd(least, 1));
-    p.leastKey = _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
+    p.leastKey = leastOf(least);
     for (; plainly; plainly &= plainly - 1)
         sampleRay<false, 2>(f, p, std::countr_zero(plainly), layer, from, to);
 }

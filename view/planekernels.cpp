@@ -8,10 +8,7 @@
 #include <cmath>
 #include <limits>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define CTSLAB_X86_KERNELS
-#include <immintrin.h>
-#endif
+#include "view/kernels4.h"
 
 namespace {
 
@@ -197,10 +194,7 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const PlaneFrame &f,
     const Locator4 at(f, zu, zw);
     const __m128i lineStride = _mm_set1_epi32(int(t.lineStride));
     const __m128i cellShift = _mm_cvtsi32_si128(t.cellStride == 4 ? 2 : 0);
-    const __m128i flip = _mm_set1_epi32(f.flip);
-    const __m128i codeLow = _mm_set1_epi32(f.codeLow);
-    const __m128i span = _mm_set1_epi32(f.codeHigh - f.codeLow);
-    const __m128i one = _mm_set1_epi32(1);
+    const PictureCodes4 codes(f);
     const __m128i all = _mm_set1_epi32(-1);
     const uchar *plane = t.plane;
     const __m128i reach = _mm_set1_epi32(int(std::clamp(bound, -1.0, double(1 << 30))));
@@ -224,19 +218,13 @@ __attribute__((target("avx2"))) void samplePicturesAvx2(const PlaneFrame &f,
         // slower here. Lanes not taken read the first cell, which is there.
         alignas(16) int at[4];
         _mm_store_si128(reinterpret_cast<__m128i *>(at), _mm_and_si128(index, take));
-        __m128i v = _mm_setr_epi32(plane[at[0]], plane[at[1]], plane[at[2]], plane[at[3]]);
-        v = _mm_xor_si128(_mm_and_si128(v, take), flip);
-        const __m128i rel = _mm_sub_epi32(v, codeLow);
-        const __m128i kept =
-                _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(rel, span), rel), take);
-        const __m128i code = _mm_and_si128(_mm_add_epi32(rel, one), kept);
-        const __m128i raised = _mm_max_epi32(current, code);
+        const __m128i v =
+                _mm_setr_epi32(plane[at[0]], plane[at[1]], plane[at[2]], plane[at[3]]);
+        const __m128i raised = _mm_max_epi32(current, codes.of(v, take));
         _mm_store_si128(slot, raised);
         least = _mm_min_epi32(least, raised);
     }
-    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
-    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
-    p.leastCode = _mm_cvtsi128_si32(least);
+    p.leastCode = leastOf(least);
     for (; plainly; plainly &= plainly - 1)
         takePlainly<false>(f, s, p, std::countr_zero(plainly));
 }
@@ -251,10 +239,7 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const PlaneFrame &f, const T
     const Locator4 at(f, zu, zw);
     const __m128i all = _mm_set1_epi32(-1);
     const __m128i width = _mm_set1_epi32(t.width);
-    const __m256d sign = _mm256_set1_pd(f.keySign);
-    const __m256d keptLow = _mm256_set1_pd(f.keptLow);
-    const __m256d keptHigh = _mm256_set1_pd(f.keptHigh);
-    const __m256d none = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
+    const TextKeys4 keys(f);
     const double *const *lines = t.lines.data();
     const qint16 *cells = t.narrow.data();
     const __m256d reach = _mm256_set1_pd(bound);
@@ -270,7 +255,6 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const PlaneFrame &f, const T
         const __m128i undecided = _mm_xor_si128(at4.decided, all);
         plainly |= quint64(_mm_movemask_ps(_mm_castsi128_ps(undecided))) << r;
         const __m128i take = _mm_and_si128(at4.decided, at4.inside);
-        const __m256i wide = _mm256_cvtepi32_epi64(take);
         // Loads of their own rather than gathers, as for pictures; lanes not
         // taken read the first cell.
         __m256d value;
@@ -289,18 +273,11 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const PlaneFrame &f, const T
             value = _mm256_setr_pd(lines[row[0]][column[0]], lines[row[1]][column[1]],
                                    lines[row[2]][column[2]], lines[row[3]][column[3]]);
         }
-        const __m256d key = _mm256_mul_pd(value, sign);
-        const __m256d kept = _mm256_and_pd(
-                _mm256_and_pd(_mm256_cmp_pd(key, keptLow, _CMP_GE_OQ),
-                              _mm256_cmp_pd(key, keptHigh, _CMP_LE_OQ)),
-                _mm256_castsi256_pd(wide));
-        const __m256d raised = _mm256_max_pd(current, _mm256_blendv_pd(none, key, kept));
+        const __m256d raised = _mm256_max_pd(current, keys.of(value, take));
         _mm256_store_pd(p.key + r, raised);
         least = _mm256_min_pd(least, raised);
     }
-    const __m128d half =
-            _mm_min_pd(_mm256_castpd256_pd128(least), _mm256_extractf128_pd(least, 1));
-    p.leastKey = _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
+    p.leastKey = leastOf(least);
     for (; plainly; plainly &= plainly - 1)
         takePlainly<true>(f, s, p, std::countr_zero(plainly));
 }

@@ -439,13 +439,9 @@ QColor frameColourOf(const SetSnapshot &set)
 void paintSetFrame(QPainter &p, const ViewState &view, int W, int H, const SetSnapshot &set,
                    bool temae)
 {
-    const int ss = int(set.slices.size());
-    if (set.shape.z.size() == ss && ss > 0 && SetGeometry::inOrder(set.shape)) {
-        paintFrame(p, view, W, H, set.sw * 0.5, set.sh * set.shape.ry / 2, set.shape.depth / 2,
-                   temae, frameColourOf(set));
-    } else {
-        paintFrame(p, view, W, H, ss, set.sw, set.sh, temae, frameColourOf(set));
-    }
+    const SetGeometry geometry(set);
+    paintFrame(p, view, W, H, geometry.halfX(), geometry.halfY(), geometry.halfZ(), temae,
+               frameColourOf(set));
 }
 
 // A set's volume is painted over wherever a later set's volume draws, frames

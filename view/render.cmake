@@ -13,6 +13,7 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/certified.h
     ${CMAKE_CURRENT_LIST_DIR}/skipping.h
     ${CMAKE_CURRENT_LIST_DIR}/skipping.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/kernels4.h
     ${CMAKE_CURRENT_LIST_DIR}/planekernels.h
     ${CMAKE_CURRENT_LIST_DIR}/planekernels.cpp
     ${CMAKE_CURRENT_LIST_DIR}/planeroad.cpp
