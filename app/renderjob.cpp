@@ -20,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "slices/dicomreader.h"
 #include "slices/slicedatas.h"
 #include "view/projection.h"
 #include "view/setcolours.h"
@@ -160,6 +161,59 @@ void fail(QTextStream &err, const QString &message)
     err.flush();
 }
 
+QString seriesLine(int place, const DicomSeries &series)
+{
+    const auto mm = [](double v) { return v > 0 ? QString::number(v, 'f', 2) : QStringLiteral("?"); };
+    return QStringLiteral("  %1  %2 images  %3 x %4  %5 x %6 x %7 mm  %8  \"%9\"  %10\n")
+            .arg(place)
+            .arg(series.images)
+            .arg(series.columns)
+            .arg(series.rows)
+            .arg(mm(series.columnMm), mm(series.rowMm), mm(series.sliceMm),
+                 series.modality.isEmpty() ? QStringLiteral("-") : series.modality,
+                 series.description, series.uid);
+}
+
+QString seriesList(qsizetype set, const QList<DicomSeries> &series)
+{
+    QString text = QStringLiteral("set %1: %2 DICOM series\n").arg(set + 1).arg(series.size());
+    for (qsizetype i = 0; i < series.size(); ++i)
+        text += seriesLine(int(i + 1), series.at(i));
+    return text;
+}
+
+// The files of the series asked for (or the largest of several) and the
+// other files; with a word in *why when there was a choice to make, and
+// nothing when the series asked for is not there.
+QStringList seriesFiles(const QStringList &files, const QString &asked, QString *why)
+{
+    const SelectionSurvey survey = surveySelection(files);
+    if (asked.isEmpty()) {
+        if (survey.series.size() > 1) {
+            const DicomSeries &largest = survey.series.first();
+            *why = QStringLiteral("%1 DICOM series; drawing the largest, \"%2\" (%3 images); "
+                                  "--list-series lists them, --series picks one")
+                           .arg(survey.series.size())
+                           .arg(largest.description)
+                           .arg(largest.images);
+        }
+        return files;
+    }
+    for (const DicomSeries &series : survey.series) {
+        if (series.uid == asked)
+            return series.files + survey.others;
+    }
+    bool isPlace = false;
+    const int place = asked.toInt(&isPlace);
+    if (isPlace && place >= 1 && place <= survey.series.size())
+        return survey.series.at(place - 1).files + survey.others;
+    *why = QStringLiteral("no DICOM series %1 among its files (%2 series; --list-series lists "
+                          "them)")
+                   .arg(asked)
+                   .arg(survey.series.size());
+    return {};
+}
+
 } // namespace
 
 QStringList setFiles(const QStringList &paths, QString *missing)
@@ -257,7 +311,7 @@ int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, 
     }
 
     const QString suffix = QFileInfo(options.output).suffix();
-    if (!QImageWriter::supportedImageFormats().contains(suffix.toLower().toLatin1())) {
+    if (!options.listSeries && !QImageWriter::supportedImageFormats().contains(suffix.toLower().toLatin1())) {
         fail(err, QStringLiteral("cannot write pictures named \"%1\": give the output a suffix "
                                  "this Qt writes, such as .png, .jpg or .tif")
                           .arg(options.output));
@@ -282,6 +336,12 @@ int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, 
         total += int(files.last().size());
     }
 
+    if (options.listSeries) {
+        for (qsizetype i = 0; i < files.size(); ++i)
+            out << seriesList(i, surveySelection(files.at(i)).series);
+        return RenderSucceeded;
+    }
+
     Progress bar(err, progress, total);
     int done = 0;
     std::vector<std::unique_ptr<SliceDatas>> data;
@@ -290,28 +350,40 @@ int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, 
         SliceDatas &set = *data.back();
         const QString what = QStringLiteral("loading set %1").arg(i + 1);
         bar.show(done, what);
+        QString why;
+        const QStringList chosen = seriesFiles(files.at(i), options.sets.at(i).series, &why);
+        if (!why.isEmpty()) {
+            bar.finish();
+            if (chosen.isEmpty()) {
+                fail(err, QStringLiteral("set %1: %2").arg(i + 1).arg(why));
+                return RenderFailed;
+            }
+            err << QStringLiteral("ctslab-render: set %1: %2\n").arg(i + 1).arg(why);
+        }
         int kept = 0;
+        // A file may hold many slices: the bar counts files, never beyond them.
+        const int count = int(chosen.size());
         QObject::connect(&set, &SliceDatas::loadedNewFile, &set, [&] {
             ++kept;
-            bar.show(done + kept, what);
+            bar.show(done + std::min(kept, count), what);
         });
         // The window's own loading, run here rather than on a worker thread.
-        set.filesSelected(files.at(i));
-        done += int(files.at(i).size());
+        set.filesSelected(chosen);
+        done += count;
         if (!set.loaded) {
             bar.finish();
             fail(err, QStringLiteral("set %1: none of its %2 files could be read as a slice")
                               .arg(i + 1)
-                              .arg(files.at(i).size()));
+                              .arg(count));
             return RenderFailed;
         }
-        if (kept < files.at(i).size()) {
+        if (set.account.filesLoaded < count) {
             bar.finish();
             err << QStringLiteral("ctslab-render: set %1: %2 of %3 files taken; the others are "
                                   "no slices, flat, or of another size than the first\n")
                             .arg(i + 1)
-                            .arg(kept)
-                            .arg(files.at(i).size());
+                            .arg(set.account.filesLoaded)
+                            .arg(count);
         }
     }
 

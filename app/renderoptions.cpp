@@ -23,6 +23,7 @@ const QCommandLineOption centreOption({ "centre", "center" }, QString(), "x,y,z"
 const QCommandLineOption turnOption("turn", QString(), "n");
 const QCommandLineOption helpOption(QStringList{ "h", "help" });
 const QCommandLineOption versionOption(QStringList{ "v", "version" });
+const QCommandLineOption listSeriesOption("list-series");
 
 // Set options: they belong to the set they stand in.
 const QCommandLineOption vColorOption({ "volume-colour", "volume-color" }, QString(), "colour");
@@ -36,11 +37,12 @@ const QCommandLineOption noVolumeOption("no-volume");
 const QCommandLineOption spacingOption("spacing", QString(), "col,row,slice");
 const QCommandLineOption cubicOption("cubic");
 const QCommandLineOption samplingOption("sampling", QString(), "auto|planes|cells");
+const QCommandLineOption seriesOption("series", QString(), "n|uid");
 
 const QList<QCommandLineOption> setOptions{ vColorOption,   sColorOption,  windowOption,
                                             sectionOption,  fixDirOption,  noFrameOption,
                                             noVolumeOption, spacingOption, cubicOption,
-                                            samplingOption };
+                                            samplingOption, seriesOption };
 
 // The option's long name, as the help text shows it.
 QString optionText(const QCommandLineOption &option)
@@ -212,6 +214,14 @@ bool readSetOptions(const QCommandLineParser &parser, RenderSetOptions *set, QSt
             return false;
         }
     }
+    if (parser.isSet(seriesOption)) {
+        set->series = parser.value(seriesOption).trimmed();
+        if (set->series.isEmpty()) {
+            *message = badValue(seriesOption, set->series,
+                                QStringLiteral("not a place in the list of series or a UID"));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -233,6 +243,8 @@ bool readGlobalOptions(const QCommandLineParser &parser, RenderOptions *options,
 {
     if (parser.isSet(outputOption))
         options->output = parser.value(outputOption);
+    if (parser.isSet(listSeriesOption))
+        options->listSeries = true;
     if (parser.isSet(sizeOption)
         && !readSize(parser.value(sizeOption), &options->width, &options->height, message)) {
         return false;
@@ -319,7 +331,8 @@ RenderRequest parseRenderOptions(const QStringList &arguments, RenderOptions *op
     for (qsizetype i = 0; i < parts.size(); ++i) {
         QCommandLineParser parser;
         parser.addOptions({ outputOption, sizeOption, zoomOption, azimuthOption,
-                            elevationOption, rollOption, centreOption, turnOption });
+                            elevationOption, rollOption, centreOption, turnOption,
+                            listSeriesOption });
         parser.addOptions(setOptions);
         if (!parser.parse(QStringList{ QStringLiteral("ctslab-render") } + parts.at(i))) {
             *message = parser.errorText();
@@ -354,7 +367,7 @@ RenderRequest parseRenderOptions(const QStringList &arguments, RenderOptions *op
         *message = QStringLiteral("no set: name the files or folders of at least one");
         return RenderRequest::Error;
     }
-    if (options->output.isEmpty()) {
+    if (options->output.isEmpty() && !options->listSeries) {
         *message = QStringLiteral("no output file: name one with -o");
         return RenderRequest::Error;
     }
@@ -369,7 +382,11 @@ R"(Usage: ctslab-render [options] -o OUT FILE|FOLDER... [--set FILE|FOLDER... [s
 Renders slice sets as ctslab shows them and writes the picture, without a window.
 Each set is a list of slice files and folders (a folder gives its files in
 name order); "--set" starts the next set. Files are read as the window reads
-them: pictures, CT image text, table text and DICOM.
+them: pictures (every page of a multi-page TIFF), CT image text, table text,
+DICOM (single- and multi-frame; uncompressed, RLE, JPEG, JPEG-LS and
+JPEG 2000), NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr/.img), NRRD (.nrrd,
+.nhdr) and MetaImage (.mha, .mhd). Of several DICOM series among a set's
+files, the largest is drawn, or the one --series names.
 
 Options:
   -o, --output FILE     picture to write; its suffix names the format (png,
@@ -387,6 +404,8 @@ Options:
   --turn N              write N frames of one full turn about the screen's
                         vertical axis, OUT with _0000, _0001, ... before its
                         suffix
+  --list-series         list the DICOM series among each set's files, the
+                        largest first, and render nothing (no -o needed)
   -h, --help            show this text
   -v, --version         show the version
 
@@ -406,10 +425,13 @@ Set options (for the set whose files they follow):
   --no-frame            leave out the set's frame
   --no-volume           leave out the set's volume
   --spacing C,R,S       millimetres between columns, rows and slices (default:
-                        as the DICOM files say; cubes for other files)
+                        as the DICOM or volume files say; cubes for others)
   --cubic               draw the cells as cubes, whatever the files say
   --sampling S          auto, planes or cells (default auto: cells for a set
                         whose files give its spacing, planes for others)
+  --series N|UID        of several DICOM series, the N-th of --list-series,
+                        or the one with this Series Instance UID (default:
+                        the largest)
 
 An angle that is a multiple of 90 degrees, and every such frame of --turn,
 turns exactly. Slice planes sample each slice where the rays cross its plane,

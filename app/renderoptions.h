@@ -39,6 +39,10 @@ struct RenderSetOptions
     double rowSpacing = 1.0;
     double sliceSpacing = 1.0;
     SamplingChoice sampling = SamplingChoice::Automatic;
+    // Of several DICOM series among the files: the one at this place in the
+    // list, counted from 1, or with this Series Instance UID; empty: the
+    // largest.
+    QString series;
 };
 
 struct RenderOptions
@@ -52,6 +56,7 @@ struct RenderOptions
     double roll = 0.0;
     Vec3 centre;
     int turn = 0; // frames of one full turn; 0 writes one picture
+    bool listSeries = false; // list each set's DICOM series instead of rendering
     QList<RenderSetOptions> sets;
 };
 

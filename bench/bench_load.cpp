@@ -1,6 +1,7 @@
 // Loads a stack of 8-bit grey PNG slices through a slice set on its worker
-// thread, as a panel does, then the same stack as a 16-bit DICOM series, and
-// prints the reading rates, their ratio and the time of the histogram.
+// thread, as a panel does, then the same stack as a 16-bit DICOM series and as
+// one 16-bit NIfTI volume (.nii and .nii.gz), and prints the reading rates,
+// their ratios and the time of the histogram.
 //
 //     bench_load [slice count] [side] [runs]      (defaults 300 512 3)
 
@@ -17,10 +18,12 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <shared_mutex>
 
@@ -64,6 +67,46 @@ static double threadSeconds()
     return now.tv_sec + now.tv_nsec / 1e9;
 }
 
+// The stored values as a NIfTI-1 file of one piece: int16, scaled by the
+// same intercept as the DICOM series.
+static QByteArray niftiFile(const QByteArray &values, int side, int count)
+{
+    QByteArray header(352, '\0');
+    const auto put = [&header](int offset, auto value) {
+        qToLittleEndian(value, header.data() + offset);
+    };
+    put(0, qint32(348));
+    const qint16 dim[8] = { 3, qint16(side), qint16(side), qint16(count), 1, 1, 1, 1 };
+    for (int i = 0; i < 8; ++i) {
+        put(40 + 2 * i, dim[i]);
+        put(76 + 4 * i, 1.0f);
+    }
+    put(70, qint16(4)); // int16
+    put(72, qint16(16));
+    put(108, 352.0f);
+    put(112, 1.0f);
+    put(116, -1024.0f);
+    header[123] = 2;
+    std::memcpy(header.data() + 344, "n+1", 4);
+    return header + values;
+}
+
+// A gzip member around zlib's deflate stream, as .nii.gz files are.
+static QByteArray gzip(const QByteArray &data)
+{
+    const QByteArray zlib = qCompress(data, 6).mid(4);
+    quint32 crc = 0xffffffff;
+    for (const char c : data) {
+        crc ^= quint8(c);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc >> 1) ^ (0xedb88320 & (0 - (crc & 1)));
+    }
+    QByteArray tail(8, '\0');
+    qToLittleEndian(~crc, tail.data());
+    qToLittleEndian(quint32(data.size()), tail.data() + 4);
+    return QByteArray("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + zlib.mid(2, zlib.size() - 6) + tail;
+}
+
 struct Timing
 {
     double wall = 0;
@@ -100,10 +143,12 @@ static Timing timeLoads(SliceDatas &set, const QStringList &files, const char *k
             std::shared_lock lock(set.guard);
             loaded = set.slices.size();
         }
-        const int count = files.size();
-        std::printf("%s load %d: %d slices in %.3f s (%.3f s of processor time): %.1f files/s, "
+        // One volume file is counted by its slices.
+        const int count = files.size() > 1 ? int(files.size()) : loaded;
+        std::printf("%s load %d: %d slices in %.3f s (%.3f s of processor time): %.1f %s/s, "
                     "%.1f MB/s of files, %.1f MB/s of pixels (histogram included)\n",
-                    kind, run, loaded, seconds, processor, count / seconds, fileMB / seconds,
+                    kind, run, loaded, seconds, processor, count / seconds,
+                    files.size() > 1 ? "files" : "slices", fileMB / seconds,
                     pixelMB / seconds);
     }
     total.wall /= runs;
@@ -137,12 +182,18 @@ int main(int argc, char *argv[])
     image.bitsStored = 12;
     image.highBit = 11;
     image.intercept = QStringLiteral("-1024");
+    // The volume holds the slices in the order the series loads: by
+    // position, which falls with the file's number.
+    QByteArray volume(qsizetype(count) * side * side * 2, Qt::Uninitialized);
     for (int i = 0; i < count; ++i) {
         const QList<int> values = makeSlice(side, i, random);
         const QString stem = dir.filePath(QStringLiteral("slice%1").arg(i, 4, 10, QChar(u'0')));
         pngs << stem + ".png";
         dicoms << stem + ".dcm";
         image.raw = values;
+        auto *stored = reinterpret_cast<qint16 *>(volume.data()) + qsizetype(count - 1 - i) * side * side;
+        for (qsizetype c = 0; c < values.size(); ++c)
+            stored[c] = qToLittleEndian(qint16(values[c]));
         image.position = QStringLiteral("0\\0\\%1").arg(-i);
         image.instance = QString::number(i + 1);
         if (!toPicture(values, side).save(pngs.last(), "png") || !writeDicom(dicoms.last(), image))
@@ -150,6 +201,20 @@ int main(int argc, char *argv[])
         pngBytes += QFileInfo(pngs.last()).size();
         dicomBytes += QFileInfo(dicoms.last()).size();
     }
+    const QString nii = dir.filePath(QStringLiteral("volume.nii"));
+    const QString niiGz = dir.filePath(QStringLiteral("volume.nii.gz"));
+    {
+        const QByteArray whole = niftiFile(volume, side, count);
+        volume = QByteArray();
+        QFile plain(nii);
+        QFile packed(niiGz);
+        if (!plain.open(QIODevice::WriteOnly) || plain.write(whole) != whole.size()
+            || !packed.open(QIODevice::WriteOnly) || packed.write(gzip(whole)) < 0) {
+            return 1;
+        }
+    }
+    const double niiMB = QFileInfo(nii).size() / 1e6;
+    const double niiGzMB = QFileInfo(niiGz).size() / 1e6;
     const double pixelMB = double(count) * side * side / 1e6;
     std::printf("%d slices of %d x %d: 8-bit grey PNG %.1f MB, 16-bit DICOM %.1f MB of files, "
                 "%.1f M cells\n",
@@ -170,11 +235,21 @@ int main(int argc, char *argv[])
                 png.processor, count / png.processor, dicom.processor, count / dicom.processor,
                 dicom.processor / png.processor);
     std::printf("(aim: DICOM at least 300 files/s and at most 1.5 x the time of PNG)\n");
+    std::printf("one NIfTI volume of the same values: .nii %.1f MB, .nii.gz %.1f MB\n", niiMB,
+                niiGzMB);
+    const Timing plainNifti = timeLoads(set, { nii }, "NIfTI .nii", niiMB, pixelMB, runs);
+    const Timing packedNifti = timeLoads(set, { niiGz }, "NIfTI .nii.gz", niiGzMB, pixelMB, runs);
+    std::printf("mean wall time: .nii %.3f s, .nii.gz %.3f s; DICOM / .nii %.2f, "
+                "DICOM / .nii.gz %.2f\n",
+                plainNifti.wall, packedNifti.wall, dicom.wall / plainNifti.wall,
+                dicom.wall / packedNifti.wall);
+    std::printf("mean processor time: .nii %.3f s, .nii.gz %.3f s\n", plainNifti.processor,
+                packedNifti.processor);
 
     worker.quit();
     worker.wait();
-    // The set is idle now; the histogram of the DICOM stack alone, over every
-    // cell of it.
+    // The set is idle now; the histogram of the last stack (the NIfTI one,
+    // the same values as the DICOM series) alone, over every cell of it.
     for (int run = 1; run <= runs; ++run) {
         QElapsedTimer timer;
         timer.start();

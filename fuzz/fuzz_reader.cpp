@@ -1,7 +1,8 @@
 // libFuzzer target: any bytes as a slice file, read by the reader that
 // FUZZ_READER names: readCtImage, readTable, readDicom, or load, which tries
 // every reader in turn, as a slice set does. With FUZZ_ORDER the header pass
-// that orders a selection reads the file first, as a load does.
+// that orders a selection reads the file first, as a load does; with
+// FUZZ_FRAMES the multi-frame reader and the series survey read it before.
 
 #include "slices/dicomreader.h"
 #include "slices/slice.h"
@@ -62,6 +63,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #ifdef FUZZ_ORDER
     if (loadingOrder({ path, path }) != QStringList({ path, path }))
         __builtin_trap();
+#endif
+#ifdef FUZZ_FRAMES
+    // Both copies land in one series or among the others, and every frame
+    // read is a whole grid with its place.
+    const SelectionSurvey survey = surveySelection({ path, path });
+    if (survey.series.size() > 1
+        || (survey.series.isEmpty() ? survey.others.size() : survey.series.first().files.size())
+                != 2) {
+        __builtin_trap();
+    }
+    QString whyNot;
+    const std::vector<std::unique_ptr<Slice>> frames = readDicomFrames(path, &whyNot);
+    if (!frames.empty() && !whyNot.isEmpty())
+        __builtin_trap();
+    for (const std::unique_ptr<Slice> &frame : frames) {
+        if (frame->width <= 0 || frame->height <= 0 || frame->isImage || !frame->dicom)
+            __builtin_trap();
+        checkGrid(*frame);
+    }
 #endif
     Slice slice;
     if (!slice.FUZZ_READER(path))

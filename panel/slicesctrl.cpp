@@ -11,13 +11,16 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -124,6 +127,7 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
     connect(&sliceDatas, &SliceDatas::loadFilesFinished, this,
             &SlicesCtrl::noticedLoadFilesFinished);
     connect(&sliceDatas, &SliceDatas::cleared, this, &SlicesCtrl::datasCleared);
+    connect(&sliceDatas, &SliceDatas::severalSeries, this, &SlicesCtrl::chooseSeries);
     for (QLineEdit *edit : { ui->minV_, ui->maxV_, ui->minThPC_, ui->maxThPC_ }) {
         connect(edit, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
         // The histogram's threshold lines follow what was typed.
@@ -249,6 +253,58 @@ void SlicesCtrl::resetSpacing()
     emit paintPImg();
 }
 
+void SlicesCtrl::chooseSeries(const QList<DicomSeries> &series, const QStringList &others)
+{
+    if (series.isEmpty())
+        return;
+    // A later selection replaces an earlier one still waiting for its choice.
+    if (seriesDialog)
+        seriesDialog->close();
+    auto *dialog = new QDialog(this);
+    seriesDialog = dialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Choose a Series"));
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(tr("The files hold several DICOM series; load which?"), dialog));
+    auto *list = new QTreeWidget(dialog);
+    list->setObjectName(QStringLiteral("seriesList"));
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({ tr("Series"), tr("Modality"), tr("Images"), tr("Size"),
+                            tr("Spacing (mm)") });
+    const auto mm = [](double v) { return v > 0 ? QString::number(v, 'f', 2) : QStringLiteral("?"); };
+    for (const DicomSeries &one : series) {
+        auto *item = new QTreeWidgetItem(list);
+        item->setText(0, one.description.isEmpty() ? one.uid : one.description);
+        item->setToolTip(0, one.uid);
+        item->setText(1, one.modality);
+        item->setText(2, QString::number(one.images));
+        item->setText(3, QStringLiteral("%1 x %2").arg(one.columns).arg(one.rows));
+        item->setText(4, QStringLiteral("%1 x %2 x %3")
+                                 .arg(mm(one.columnMm), mm(one.rowMm), mm(one.sliceMm)));
+        item->setData(0, Qt::UserRole, one.files);
+    }
+    list->setCurrentItem(list->topLevelItem(0));
+    for (int column = 0; column < list->columnCount(); ++column)
+        list->resizeColumnToContents(column);
+    layout->addWidget(list);
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(tr("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    const auto load = [this, list, others, dialog] {
+        const QTreeWidgetItem *item = list->currentItem();
+        if (!item)
+            return;
+        sliceDatas.queueFiles(item->data(0, Qt::UserRole).toStringList() + others);
+        dialog->accept();
+    };
+    connect(buttons, &QDialogButtonBox::accepted, dialog, load);
+    connect(list, &QTreeWidget::itemDoubleClicked, dialog, load);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    dialog->resize(dialog->sizeHint().expandedTo(QSize(560, 240)));
+    dialog->show();
+}
+
 SlicesCtrl::~SlicesCtrl()
 {
     // The children outlive this body and still signal while they go: a line
@@ -329,7 +385,8 @@ void SlicesCtrl::selectFiles()
     fileDialog->setFileMode(QFileDialog::ExistingFiles);
     fileDialog->setDirectory(lastDir);
     fileDialog->setNameFilters({ tr("Data Files (*.dat *.png)"), tr("Any Files (* *.*)"),
-                                 tr("Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)") });
+                                 tr("Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp *.nii *.nii.gz *.hdr *.nrrd "
+                                    "*.nhdr *.mha *.mhd)") });
 #ifndef CTSLAB_LITE
     fileDialog->setWindowTitle(tr("Select Data Files"));
 #endif
@@ -432,7 +489,12 @@ void SlicesCtrl::showAccount()
 QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &account,
                                 const CellShape &shape)
 {
-    QString text = tr("%1 of %2 files loaded").arg(loaded).arg(account.selected);
+    // Where some file held a stack, slices and files no longer match one to one.
+    QString text = account.stacks ? tr("%1 slices from %2 of %3 files loaded")
+                                            .arg(loaded)
+                                            .arg(account.filesLoaded)
+                                            .arg(account.selected)
+                                  : tr("%1 of %2 files loaded").arg(loaded).arg(account.selected);
     QStringList skipped;
     if (account.flat > 0)
         skipped.append(tr("%1 flat").arg(account.flat));

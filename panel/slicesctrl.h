@@ -75,6 +75,9 @@ private:
     void openSpacingDialog();
     void applySpacing();
     void resetSpacing();
+    // Several DICOM series came in one selection: the user picks one, which
+    // then loads with the selection's other files; Cancel loads nothing.
+    void chooseSeries(const QList<DicomSeries> &series, const QStringList &others);
 
     static SamplingChoice defaultSampling;
     QActionGroup *samplingGroup = nullptr;
@@ -100,6 +103,7 @@ public:
     SamplingChoice sampling = SamplingChoice::Automatic;
     // The spacing dialog while it is open.
     QPointer<QDialog> spacingDialog;
+    QPointer<QDialog> seriesDialog;
 
 signals:
 #ifndef CTSLAB_LITE

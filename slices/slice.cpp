@@ -62,7 +62,12 @@ bool Slice::readPicture(const QString &fileName)
     QImage picture = reader.read();
     if (picture.isNull())
         return false;
+    takePicture(std::move(picture));
+    return true;
+}
 
+void Slice::takePicture(QImage picture)
+{
     isImage = true;
     image = std::move(picture);
     width = image.width();
@@ -76,7 +81,6 @@ bool Slice::readPicture(const QString &fileName)
             max = value;
         }
     }
-    return true;
 }
 
 std::array<qint64, 256> Slice::pictureTally() const
@@ -196,6 +200,16 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
         dropGrid();
         return nullptr;
     }
+    return cells;
+}
+
+double *Slice::makeCells(int columns, int rowCount)
+{
+    isImage = false;
+    image = QImage();
+    double *cells = makeBlockGrid(columns, rowCount);
+    width = cells ? columns : 0;
+    height = cells ? rowCount : 0;
     return cells;
 }
 

@@ -61,6 +61,13 @@ public:
     // whyNot, when given, receives the reason a file is refused.
     bool load(const QString &fileName, QString *whyNot = nullptr);
     bool readPicture(const QString &fileName);
+    // Makes the slice this picture, as readPicture does with what it reads.
+    void takePicture(QImage picture);
+    // For readers of files that hold many slices: makes the slice a grid of
+    // columns x rowCount zeros in one block, which the rows view, and gives
+    // its first cell (row after row), or nullptr without memory. The caller
+    // fills the cells and sets min and max.
+    double *makeCells(int columns, int rowCount);
     bool readCtImage(const QString &fileName);
     bool readTable(const QString &fileName);
     // Tried last, so only for files every other reader refuses.

@@ -1,9 +1,12 @@
 #include "slices/slicedatas.h"
 #include "slices/dicomreader.h"
+#include "slices/memorybudget.h"
+#include "slices/slicefile.h"
 #include "view/renderpool.h"
 
 #include <QColor>
 #include <QDebug>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QPen>
 #include <QRect>
@@ -51,20 +54,6 @@ qint64 physicalMemory()
 std::atomic<qint64> budget = SliceDatas::defaultMemoryBudget();
 std::atomic<qint64> budgetTaken = 0;
 
-bool takeFromBudget(qint64 bytes)
-{
-    qint64 taken = budgetTaken.load();
-    do {
-        if (bytes > budget.load() - taken)
-            return false;
-    } while (!budgetTaken.compare_exchange_weak(taken, taken + bytes));
-    return true;
-}
-
-void giveBackToBudget(qint64 bytes)
-{
-    budgetTaken.fetch_sub(bytes);
-}
 
 // Files are read on threads of their own, started once; a set whose load
 // finds them busy with another set's reads its files alone.
@@ -119,14 +108,23 @@ CellShape shapeFromFiles(const QList<Slice *> &stack)
     return measuredShape(first.pixelSpacing.values[1], first.pixelSpacing.values[0], q);
 }
 
-struct Read
-{
-    std::unique_ptr<Slice> slice;
-    QString whyNot;
-    bool read = false;
-};
 
 } // namespace
+
+bool takeFromBudget(qint64 bytes)
+{
+    qint64 taken = budgetTaken.load();
+    do {
+        if (bytes > budget.load() - taken)
+            return false;
+    } while (!budgetTaken.compare_exchange_weak(taken, taken + bytes));
+    return true;
+}
+
+void giveBackToBudget(qint64 bytes)
+{
+    budgetTaken.fetch_sub(bytes);
+}
 
 struct SliceDatas::Histogram
 {
@@ -227,6 +225,19 @@ void SliceDatas::requestStop()
 
 void SliceDatas::filesSelected(QStringList files)
 {
+    // A selection of several DICOM series loads one of them: the one the
+    // user picks, when someone listens to ask, else the largest.
+    SelectionSurvey survey = surveySelection(files, &stopRequested);
+    QStringList order = files;
+    if (survey.series.size() > 1) {
+        if (isSignalConnected(QMetaMethod::fromSignal(&SliceDatas::severalSeries))) {
+            emit severalSeries(survey.series, survey.others);
+            return;
+        }
+        order = survey.series.first().files + survey.others;
+    } else if (survey.series.size() == 1 && survey.series.first().ordered) {
+        order = survey.series.first().files + survey.others;
+    }
     clear();
     {
         std::unique_lock lock(guard);
@@ -252,59 +263,65 @@ void SliceDatas::filesSelected(QStringList files)
     // A few files are read at once, and then taken or left in their order
     // exactly as if read one by one; the budget is thus checked a batch late,
     // which holds at most a batch of slices beyond it for a moment.
-    const QStringList order = loadingOrder(files, &stopRequested);
     const int batch = 2 * (readers().workerCount() + 1);
-    std::vector<Read> reads(size_t(std::min<qsizetype>(batch, order.size())));
+    std::vector<FileSlices> reads(size_t(std::min<qsizetype>(batch, order.size())));
     for (qsizetype first = 0; first < order.size() && !stopRequested.load(); first += batch) {
         const int count = int(std::min<qsizetype>(batch, order.size() - first));
-        auto read = [&](int i) {
-            Read &r = reads[size_t(i)];
-            r.slice = std::make_unique<Slice>();
-            r.whyNot.clear();
-            r.read = r.slice->load(order.at(first + i), &r.whyNot);
-        };
+        auto read = [&](int i) { reads[size_t(i)] = readSliceFile(order.at(first + i)); };
         readers().run(count, read);
-        for (int i = 0; i < count; ++i) {
-            if (stopRequested.load())
-                break;
-            const QString &name = order.at(first + i);
-            std::unique_ptr<Slice> slice = std::move(reads[size_t(i)].slice);
-            if (!reads[size_t(i)].read) {
-                skip(name, tally.unreadable, reads[size_t(i)].whyNot);
+        for (int i = 0; i < count && !stopRequested.load(); ++i) {
+            const QString &fileName = order.at(first + i);
+            FileSlices &file = reads[size_t(i)];
+            if (file.slices.empty() && file.overBudget == 0) {
+                skip(fileName, tally.unreadable, file.whyNot);
                 continue;
             }
-            // The first slice read fixes the size, even one refused below as flat.
-            if (setWidth <= 0 && slice->width > 0 && slice->height != 0) {
-                setWidth = slice->width;
-                setHeight = slice->height;
+            tally.stacks = tally.stacks || file.stack;
+            bool taken = false;
+            for (size_t k = 0; k < file.slices.size() && !stopRequested.load(); ++k) {
+                std::unique_ptr<Slice> slice = std::move(file.slices[k]);
+                const QString name = file.stack ? stackSliceName(fileName, int(k)) : fileName;
+                // The first slice read fixes the size, even one refused below as flat.
+                if (setWidth <= 0 && slice->width > 0 && slice->height != 0) {
+                    setWidth = slice->width;
+                    setHeight = slice->height;
+                }
+                if (slice->width != setWidth || slice->height != setHeight) {
+                    skip(name, tally.otherSize,
+                         QStringLiteral("%1 x %2, the set's slices are %3 x %4")
+                                 .arg(slice->width)
+                                 .arg(slice->height)
+                                 .arg(setWidth)
+                                 .arg(setHeight));
+                    continue;
+                }
+                if (!(slice->max > slice->min)) {
+                    skip(name, tally.flat,
+                         QStringLiteral("flat: every value is %1").arg(slice->min));
+                    continue;
+                }
+                const qint64 bytes = slice->memoryBytes();
+                if (!takeFromBudget(bytes)) {
+                    ++tally.overBudget;
+                    qDebug() << "Slice memory budget reached, file skipped :" << name;
+                    continue;
+                }
+                stackBytes += bytes;
+                setMax = std::max(setMax, slice->max);
+                setMin = std::min(setMin, slice->min);
+                stack.append(slice.release());
+                taken = true;
+                emit loadedNewFile(name);
             }
-            if (slice->width != setWidth || slice->height != setHeight) {
-                skip(name, tally.otherSize,
-                     QStringLiteral("%1 x %2, the set's slices are %3 x %4")
-                             .arg(slice->width)
-                             .arg(slice->height)
-                             .arg(setWidth)
-                             .arg(setHeight));
-                continue;
+            if (file.overBudget > 0) {
+                tally.overBudget += file.overBudget;
+                qDebug() << "Slice memory budget reached," << file.overBudget
+                         << "slices of the file skipped :" << fileName;
             }
-            if (!(slice->max > slice->min)) {
-                skip(name, tally.flat, QStringLiteral("flat: every value is %1").arg(slice->min));
-                continue;
-            }
-            const qint64 bytes = slice->memoryBytes();
-            if (!takeFromBudget(bytes)) {
-                ++tally.overBudget;
-                qDebug() << "Slice memory budget reached, file skipped :" << name;
-                continue;
-            }
-            stackBytes += bytes;
-            setMax = std::max(setMax, slice->max);
-            setMin = std::min(setMin, slice->min);
-            stack.append(slice.release());
-            emit loadedNewFile(name);
+            tally.filesLoaded += taken ? 1 : 0;
         }
-        for (Read &r : reads)
-            r.slice.reset();
+        for (FileSlices &file : reads)
+            file = {};
     }
 
     const bool accepted = setMin < DBL_MAX && setMax > -DBL_MAX;

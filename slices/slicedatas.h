@@ -2,6 +2,7 @@
 #define SLICES_SLICEDATAS_H
 
 #include "slices/cellshape.h"
+#include "slices/dicomreader.h"
 #include "slices/slice.h"
 
 #include <QImage>
@@ -56,11 +57,15 @@ public:
     CellShape shape;
     CellShape fileShape;
 
-    // How the last load went: the names it was given and those it left out,
-    // by reason. Zero after clear.
+    // How the last load went: the files it was given and how many gave
+    // slices, and the slices (or unreadable files) it left out, by reason.
+    // Zero after clear.
     struct Account
     {
         int selected = 0;
+        int filesLoaded = 0;
+        // Some file gave a stack of slices, so slices and files differ.
+        bool stacks = false;
         int flat = 0;
         int unreadable = 0;
         int otherSize = 0;
@@ -101,6 +106,10 @@ signals:
     void cleared();
     void loadedNewFile(QString fname);
     void loadFilesFinished();
+    // The selection holds images of several DICOM series and nothing was
+    // loaded: the set is as it was. Loading one series's files and the
+    // others is up to whoever asks the user.
+    void severalSeries(QList<DicomSeries> series, QStringList others);
 
 public slots:
     void filesSelected(QStringList files);

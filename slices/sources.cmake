@@ -10,6 +10,14 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tablereader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dicomreader.h
     ${CMAKE_CURRENT_LIST_DIR}/dicomreader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/jpeg2000.h
+    ${CMAKE_CURRENT_LIST_DIR}/jpeg2000.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/memorybudget.h
+    ${CMAKE_CURRENT_LIST_DIR}/slicefile.h
+    ${CMAKE_CURRENT_LIST_DIR}/slicefile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/volumefile.h
+    ${CMAKE_CURRENT_LIST_DIR}/niftireader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/itkreader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.h
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.cpp
 )

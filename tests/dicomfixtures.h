@@ -36,13 +36,14 @@ struct DicomFixture
     QString orientation = QStringLiteral("1\\0\\0\\0\\1\\0");
     QString pixelSpacing; // between rows, then between columns
     QString instance;
+    QString description;
     // The stored words (or bytes when 8 bits are allocated) as they go into
     // the file, row by row; none leaves the pixel data out.
     QList<int> raw;
     E_TransferSyntax encoding = EXS_LittleEndianExplicit;
 };
 
-inline bool writeDicom(const QString &path, const DicomFixture &image)
+inline void registerDicomEncoders()
 {
     static const bool encoders = [] {
         DcmRLEEncoderRegistration::registerCodecs();
@@ -51,6 +52,11 @@ inline bool writeDicom(const QString &path, const DicomFixture &image)
         return true;
     }();
     Q_UNUSED(encoders);
+}
+
+inline bool writeDicom(const QString &path, const DicomFixture &image)
+{
+    registerDicomEncoders();
 
     DcmFileFormat file;
     DcmDataset *data = file.getDataset();
@@ -65,6 +71,7 @@ inline bool writeDicom(const QString &path, const DicomFixture &image)
     put(DCM_StudyInstanceUID, QStringLiteral("1.2.826.0.1.3680043.9.7433.2"));
     put(DCM_SeriesInstanceUID, image.series);
     put(DCM_InstanceNumber, image.instance);
+    put(DCM_SeriesDescription, image.description);
     put(DCM_ImagePositionPatient, image.position);
     put(DCM_ImageOrientationPatient, image.orientation);
     put(DCM_PixelSpacing, image.pixelSpacing);
@@ -93,6 +100,91 @@ inline bool writeDicom(const QString &path, const DicomFixture &image)
         return false;
     }
     return file.saveFile(QFile::encodeName(path).constData(), image.encoding).good();
+}
+
+// One frame of a multi-frame image: its position and rescale, each left out
+// of the file where empty, and its stored words.
+struct DicomFrame
+{
+    QString position;
+    QString slope;
+    QString intercept;
+    QList<int> raw;
+};
+
+// An Enhanced CT image of 16-bit frames, written through DCMTK: the pixel
+// spacing and orientation in the groups all frames share, each frame's
+// position and rescale in its own; the shared rescale, where given, applies
+// to frames without one.
+inline bool writeEnhancedCt(const QString &path, const QList<DicomFrame> &frames, int rows,
+                            int columns, const QString &pixelSpacing,
+                            const QString &sharedSlope = QString(),
+                            E_TransferSyntax encoding = EXS_LittleEndianExplicit)
+{
+    registerDicomEncoders();
+    DcmFileFormat file;
+    DcmDataset *data = file.getDataset();
+    char uid[100];
+    data->putAndInsertString(DCM_SOPClassUID, UID_EnhancedCTImageStorage);
+    data->putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid));
+    data->putAndInsertString(DCM_Modality, "CT");
+    data->putAndInsertString(DCM_SeriesInstanceUID, "1.2.826.0.1.3680043.9.7433.3");
+    data->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
+    data->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(frames.size()).constData());
+    for (const DcmTagKey &tag : { DCM_SamplesPerPixel, DCM_PixelRepresentation })
+        data->putAndInsertUint16(tag, 1);
+    data->putAndInsertUint16(DCM_Rows, Uint16(rows));
+    data->putAndInsertUint16(DCM_Columns, Uint16(columns));
+    data->putAndInsertUint16(DCM_BitsAllocated, 16);
+    data->putAndInsertUint16(DCM_BitsStored, 16);
+    data->putAndInsertUint16(DCM_HighBit, 15);
+    DcmItem *shared = nullptr;
+    DcmItem *group = nullptr;
+    data->findOrCreateSequenceItem(DCM_SharedFunctionalGroupsSequence, shared);
+    shared->findOrCreateSequenceItem(DCM_PixelMeasuresSequence, group);
+    group->putAndInsertString(DCM_PixelSpacing, pixelSpacing.toLatin1().constData());
+    shared->findOrCreateSequenceItem(DCM_PlaneOrientationSequence, group);
+    group->putAndInsertString(DCM_ImageOrientationPatient, "1\\0\\0\\0\\1\\0");
+    if (!sharedSlope.isEmpty()) {
+        shared->findOrCreateSequenceItem(DCM_PixelValueTransformationSequence, group);
+        group->putAndInsertString(DCM_RescaleSlope, sharedSlope.toLatin1().constData());
+        group->putAndInsertString(DCM_RescaleIntercept, "0");
+    }
+    std::vector<Uint16> words;
+    for (qsizetype k = 0; k < frames.size(); ++k) {
+        const DicomFrame &frame = frames.at(k);
+        DcmItem *own = nullptr;
+        data->findOrCreateSequenceItem(DCM_PerFrameFunctionalGroupsSequence, own, long(k));
+        if (!frame.position.isEmpty()) {
+            own->findOrCreateSequenceItem(DCM_PlanePositionSequence, group);
+            group->putAndInsertString(DCM_ImagePositionPatient,
+                                      frame.position.toLatin1().constData());
+        }
+        if (!frame.slope.isEmpty()) {
+            own->findOrCreateSequenceItem(DCM_PixelValueTransformationSequence, group);
+            group->putAndInsertString(DCM_RescaleSlope, frame.slope.toLatin1().constData());
+            group->putAndInsertString(DCM_RescaleIntercept,
+                                      frame.intercept.toLatin1().constData());
+        }
+        words.insert(words.end(), frame.raw.cbegin(), frame.raw.cend());
+    }
+    data->putAndInsertUint16Array(DCM_PixelData, words.data(), words.size());
+    if (DcmXfer(encoding).isEncapsulated() && data->chooseRepresentation(encoding, nullptr).bad())
+        return false;
+    return file.saveFile(QFile::encodeName(path).constData(), encoding).good();
+}
+
+// A copy of a DICOM file with some of its attributes set anew, in the file's
+// own encoding.
+inline bool rewriteDicom(const QString &from, const QString &to,
+                         const QList<std::pair<DcmTagKey, QString>> &changes)
+{
+    DcmFileFormat file;
+    if (file.loadFile(QFile::encodeName(from).constData()).bad())
+        return false;
+    for (const auto &[tag, value] : changes)
+        file.getDataset()->putAndInsertString(tag, value.toLatin1().constData());
+    return file.saveFile(QFile::encodeName(to).constData()).good();
 }
 
 #endif // TESTS_DICOMFIXTURES_H

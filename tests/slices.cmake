@@ -10,3 +10,5 @@ ctslab_add_test(dicomreader ${CMAKE_CURRENT_LIST_DIR}/tst_dicomreader.cpp ctcore
 # Whole loads of the files scanners write: TIFF stacks, a DICOM series, and
 # the account of the files a load left out.
 ctslab_add_test(scannerfiles ${CMAKE_CURRENT_LIST_DIR}/tst_scannerfiles.cpp ctcore)
+# Volume files (NIfTI, NRRD, MetaImage), each file a stack of slices.
+ctslab_add_test(volumefiles ${CMAKE_CURRENT_LIST_DIR}/tst_volumefiles.cpp ctcore)

@@ -110,8 +110,12 @@ void tst_Catalogue::translations_data()
         {"SlicesCtrl", "Fix Dir.", "断面方向固定", true},
         {"SlicesCtrl", "Load Slices", "Load Slices", true},
         {"SlicesCtrl", "S Color", "断面色", true},
-        {"SlicesCtrl", "Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)",
-         "スキャナファイル (*.dcm *.dicom *.ima *.tif *.tiff *.webp)", true},
+        {"SlicesCtrl",
+         "Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp *.nii *.nii.gz *.hdr *.nrrd "
+         "*.nhdr *.mha *.mhd)",
+         "スキャナファイル (*.dcm *.dicom *.ima *.tif *.tiff *.webp *.nii *.nii.gz *.hdr *.nrrd "
+         "*.nhdr *.mha *.mhd)",
+         true},
         {"SlicesCtrl", "Select", "選択", true},
         {"SlicesCtrl", "Select Data Files", "データファイル選択", false},
         {"SlicesCtrl", "Select Section Color", "断面色選択", false},

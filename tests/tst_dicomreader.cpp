@@ -1,5 +1,7 @@
 #include "slices/dicomreader.h"
 #include "slices/slice.h"
+#include "slices/slicedatas.h"
+#include "slices/slicefile.h"
 
 #include <QImage>
 #include <QTemporaryDir>
@@ -11,6 +13,7 @@
 #include "tests/slicefixtures.h"
 
 Q_DECLARE_METATYPE(DicomFixture)
+Q_DECLARE_METATYPE(DcmTagKey)
 
 // The DICOM reader and the order in which a selection loads. The files under
 // tests/data/dicom are real ones (see the README there); their expected
@@ -46,6 +49,13 @@ private slots:
     void loadingOrder_data();
     void loadingOrder();
     void realSeriesOrder();
+    void doseGrids_data();
+    void doseGrids();
+    void enhancedFrames_data();
+    void enhancedFrames();
+    void framesRefused_data();
+    void framesRefused();
+    void survey();
 };
 
 static double sum(const Slice &slice)
@@ -77,6 +87,17 @@ void tst_DicomReader::realFiles_data()
     QTest::newRow("CT slice without a suffix")
         << "ct5n/2062" << 16 << 16 << -888.0 << 44.0 << -90697.0
         << QList<double>{ -50, -50, -729 };
+    // pydicom decodes JPEG 2000 through Pillow, and reads the stream's bits
+    // by the header's Pixel Representation.
+    QTest::newRow("JPEG 2000, signed stream")
+        << "JPEG2000.dcm" << 256 << 1024 << -30.0 << 245.0 << 3527976.0
+        << QList<double>{ 0, 0, 0 };
+    QTest::newRow("JPEG 2000 of 16 bits where the header says 14, intercept -1024")
+        << "693_J2KI.dcm" << 512 << 512 << -3995.0 << 1812.0 << -270617240.0
+        << QList<double>{ -3040, -3040, -3040 };
+    QTest::newRow("JPEG 2000 unsigned 13-bit stream in a signed image")
+        << "J2K_pixelrep_mismatch.dcm" << 512 << 512 << -2000.0 << 1896.0 << -172605258.0
+        << QList<double>{ -2000, -2000, -2000 };
 }
 
 void tst_DicomReader::realFiles()
@@ -111,6 +132,7 @@ void tst_DicomReader::sameImageEveryEncoding_data()
     QTest::newRow("explicit big endian") << "MR_small_bigendian.dcm";
     QTest::newRow("RLE") << "MR_small_RLE.dcm";
     QTest::newRow("JPEG-LS lossless") << "MR_small_jpeg_ls_lossless.dcm";
+    QTest::newRow("JPEG 2000 lossless") << "MR_small_jp2klossless.dcm";
 }
 
 void tst_DicomReader::sameImageEveryEncoding()
@@ -279,9 +301,6 @@ void tst_DicomReader::refused_data()
     QTest::newRow("deflated, an element claiming 1.3 GB")
         << "deflated_huge_element.dcm" << none
         << "deflated DICOM file (its lengths cannot be checked)";
-    QTest::newRow("no decoder")
-        << "JPEG2000.dcm" << none
-        << "no DICOM decoder for JPEG 2000 (Lossless or Lossy)";
 
     DicomFixture image;
     image.raw = { 1, 2, 3, 4, 5, 6 };
@@ -532,6 +551,220 @@ void tst_DicomReader::realSeriesOrder()
         file.write(QByteArray::fromHex("49492a00e8050800"));
     }
     QCOMPARE(::loadingOrder(sagittal), QStringList({ sagittal[2], sagittal[0], sagittal[1] }));
+}
+
+// Figures from pydicom 2.3.1's pixel_array times Dose Grid Scaling; the grid
+// lies 5 mm apart along z, in the file's order, with 10 mm pixels.
+void tst_DicomReader::doseGrids_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("32-bit") << "rtdose.dcm";
+    QTest::newRow("32-bit, RLE, its attributes of unknown kind") << "rtdose_rle.dcm";
+    QTest::newRow("32-bit, big endian") << "rtdose_expb.dcm";
+}
+
+void tst_DicomReader::doseGrids()
+{
+    QFETCH(QString, file);
+    const FileSlices read = readSliceFile(data(file));
+    QVERIFY2(read.slices.size() == 15, qPrintable(read.whyNot));
+    double total = 0;
+    for (const auto &slice : read.slices)
+        total += sum(*slice);
+    QCOMPARE_LT(std::abs(total - 1519.91), 1e-9);
+    QCOMPARE(read.slices.front()->valueAt(1, 0), 1.249);
+    QCOMPARE(read.slices.back()->valueAt(9, 9), 0.799);
+    QCOMPARE(read.slices[7]->valueAt(5, 4), 1.022);
+    QCOMPARE(std::abs(sum(*read.slices[1]) - 101.381) < 1e-9, true);
+
+    SliceDatas set;
+    set.filesSelected({ data(file) });
+    QCOMPARE(set.slices.size(), 15);
+    QCOMPARE(set.min, 0.795);
+    QCOMPARE(set.max, 1.254);
+    QCOMPARE(set.fileShape.sliceMm, 5.0);
+    const SelectionSurvey survey = surveySelection({ data(file) });
+    QCOMPARE(survey.series.first().images, 15);
+    QCOMPARE(survey.series.first().sliceMm, 5.0);
+    QCOMPARE(set.fileShape.z, measuredShape(10, 10, { 0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50,
+                                                      55, 60, 65, 70 }).z);
+}
+
+// An Enhanced CT file with frames in shuffled places, each with its own
+// rescale (the second with the shared one): the slices come out along the
+// normal with their values, and the set takes the shape they give.
+void tst_DicomReader::enhancedFrames_data()
+{
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<bool>("placed");
+    QTest::newRow("native") << int(EXS_LittleEndianExplicit) << true;
+    QTest::newRow("RLE") << int(EXS_RLELossless) << true;
+    QTest::newRow("JPEG lossless") << int(EXS_JPEGProcess14SV1) << true;
+    QTest::newRow("a frame without its place: as written, cubes")
+        << int(EXS_LittleEndianExplicit) << false;
+    // The same frames as JPEG 2000 code streams in two fragments each, found
+    // by the offset table (see the README there); the last frame's stream is
+    // unsigned.
+    QTest::newRow("JPEG 2000") << -1 << true;
+}
+
+void tst_DicomReader::enhancedFrames()
+{
+    QFETCH(int, encoding);
+    QFETCH(bool, placed);
+    const QList<DicomFrame> frames = {
+        { "0\\0\\3", "2", "-5", { 0, 1, 2, 3, 4, 5 } },
+        { "0\\0\\0", "", "", { 10, 11, 12, 13, 14, 15 } },
+        { placed ? "0\\0\\1" : "", "1", "-1024", { 20, 21, 22, 23, 24, 0xffff } },
+        { "0\\0\\-4", "3", "7", { 30, 31, 32, 33, 34, 35 } },
+    };
+    QString name = data(QStringLiteral("enhanced_ct_j2k.dcm"));
+    if (encoding >= 0) {
+        name = path(QStringLiteral("enhanced.dcm"));
+        QVERIFY(writeEnhancedCt(name, frames, 2, 3, "0.5\\0.25", "0.5",
+                                E_TransferSyntax(encoding)));
+    }
+    // Each frame's first and last value, in the order the slices should come.
+    const QList<double> ends = placed ? QList<double>{ 97, 112, 5, 7.5, -1004, -1025, -5, 5 }
+                                      : QList<double>{ -5, 5, 5, 7.5, -1004, -1025, 97, 112 };
+    QString whyNot;
+    const auto slices = readDicomFrames(name, &whyNot);
+    QVERIFY2(slices.size() == 4, qPrintable(whyNot));
+    for (int k = 0; k < 4; ++k) {
+        QCOMPARE(slices[size_t(k)]->valueAt(0, 0), ends[2 * k]);
+        QCOMPARE(slices[size_t(k)]->valueAt(2, 1), ends[2 * k + 1]);
+    }
+
+    SliceDatas set;
+    set.filesSelected({ name });
+    QCOMPARE(set.slices.size(), 4);
+    QCOMPARE(set.fileShape.z, placed ? measuredShape(0.25, 0.5, { -4, 0, 1, 3 }).z
+                                     : cubicShape(4).z);
+    const SelectionSurvey survey = surveySelection({ name });
+    QCOMPARE(survey.series.size(), 1);
+    QCOMPARE(survey.series.first().images, 4);
+    QCOMPARE(survey.series.first().sliceMm, placed ? 7.0 / 3 : 0.0);
+}
+
+// Forged headers and cut files: refused with a reason, and the picture after
+// them in the selection still loads.
+void tst_DicomReader::framesRefused_data()
+{
+    using Changes = QList<std::pair<DcmTagKey, QString>>;
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<Changes>("changes");
+    QTest::addColumn<qint64>("cut"); // bytes cut off its end
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a frame beyond the data")
+        << "rtdose.dcm" << Changes{ { DCM_NumberOfFrames, "16" } } << qint64(0)
+        << "DICOM pixel data shorter than frames x rows x columns x samples (6000 of 6400 bytes)";
+    QTest::newRow("a frame beyond the fragments")
+        << "rtdose_rle.dcm" << Changes{ { DCM_NumberOfFrames, "16" } } << qint64(0)
+        << "DICOM image of 16 frames beyond its pixel data";
+    QTest::newRow("frames beyond any pixel data")
+        << "rtdose.dcm" << Changes{ { DCM_NumberOfFrames, "99999999999" } } << qint64(0)
+        << "DICOM image of 99999999999 frames beyond its pixel data";
+    QTest::newRow("cells beyond the limit")
+        << "rtdose.dcm" << Changes{ { DCM_Rows, "65535" }, { DCM_Columns, "65535" } }
+        << qint64(0) << "DICOM image of 65535 x 65535 cells, more than the limit of 67108864";
+    QTest::newRow("cut in its last frame")
+        << "rtdose.dcm" << Changes{} << qint64(100)
+        << "unreadable DICOM file (I/O suspension or premature end of stream)";
+    QTest::newRow("JPEG 2000 stream of another size")
+        << "JPEG2000.dcm" << Changes{ { DCM_Rows, "512" } } << qint64(0)
+        << "JPEG 2000 image of 256 x 1024 cells in a DICOM image of 256 x 512";
+    QTest::newRow("over the memory budget")
+        << "rtdose.dcm" << Changes{ { DCM_PatientName, "budget" } } << qint64(0)
+        << "multi-frame DICOM image over the memory budget (15 frames of 10 x 10)";
+}
+
+void tst_DicomReader::framesRefused()
+{
+    using Changes = QList<std::pair<DcmTagKey, QString>>;
+    QFETCH(QString, file);
+    QFETCH(Changes, changes);
+    QFETCH(qint64, cut);
+    QFETCH(QString, reason);
+
+    const QString name = path(QStringLiteral("forged.dcm"));
+    QFile::remove(name);
+    QVERIFY(rewriteDicom(data(file), name, changes));
+    if (cut > 0) {
+        QFile forged(name);
+        QVERIFY(forged.open(QIODevice::ReadWrite));
+        QVERIFY(forged.resize(forged.size() - cut));
+    }
+    const QString picture = path(QStringLiteral("after.png"));
+    QImage grey(3, 2, QImage::Format_Grayscale8);
+    grey.fill(3);
+    grey.setPixel(0, 0, 0);
+    QVERIFY(grey.save(picture, "png"));
+
+    const bool tight = changes.value(0).second == "budget";
+    if (tight)
+        SliceDatas::setMemoryBudget(10000);
+    const FileSlices read = readSliceFile(name);
+    SliceDatas set;
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Skipped .*forged.dcm"));
+    set.filesSelected({ name, picture });
+    if (tight)
+        SliceDatas::setMemoryBudget(SliceDatas::defaultMemoryBudget());
+    QVERIFY(read.slices.empty());
+    QCOMPARE(read.whyNot, reason);
+    QCOMPARE(set.slices.size(), 1);
+}
+
+// A study folder: a scout of its own size, a 5 mm and a 1 mm series of one
+// size, written in shuffled order, with a picture among them.
+void tst_DicomReader::survey()
+{
+    QTemporaryDir here;
+    QStringList names;
+    const auto image = [&](int series, double z, const char *description) {
+        DicomFixture written;
+        written.series = QStringLiteral("1.2.3.%1").arg(series);
+        written.description = QString::fromLatin1(description);
+        written.position = QStringLiteral("0\\0\\%1").arg(z);
+        written.pixelSpacing = QStringLiteral("0.75\\0.5");
+        written.raw = { 1, 2, 3, 4, 5, 6 };
+        if (series == 2) {
+            written.columns = 2;
+            written.rows = 4;
+            written.raw += { 7, 8 };
+        }
+        names.append(here.filePath(QString::number(names.size())));
+        return writeDicom(names.last(), written);
+    };
+    for (double z : { 10.0, 0.0, 5.0 })
+        QVERIFY(image(1, z, "5 mm"));
+    QVERIFY(image(2, 3, "scout"));
+    for (double z : { 5.0, 0.0, 3.0, 1.0, 4.0, 2.0 })
+        QVERIFY(image(0, z, "1 mm"));
+    const QString picture = here.filePath("p.png");
+    QVERIFY(QImage(3, 2, QImage::Format_Grayscale8).save(picture, "png"));
+    names.insert(4, picture);
+
+    const SelectionSurvey survey = surveySelection(names);
+    QCOMPARE(survey.others, QStringList{ picture });
+    QCOMPARE(survey.series.size(), 3);
+    const QList<QList<int>> order = { { 6, 8, 10, 7, 9, 5 }, { 1, 2, 0 }, { 3 } };
+    const double between[] = { 1, 5, 0 };
+    const char *descriptions[] = { "1 mm", "5 mm", "scout" };
+    for (int i = 0; i < 3; ++i) {
+        const DicomSeries &series = survey.series.at(i);
+        QStringList files;
+        for (int k : order[i])
+            files.append(names.at(k));
+        QCOMPARE(series.files, files);
+        QCOMPARE(series.images, order[i].size());
+        QCOMPARE(series.description, QString::fromLatin1(descriptions[i]));
+        QCOMPARE(series.rows, i == 2 ? 4 : 2);
+        QCOMPARE(series.sliceMm, between[i]);
+        QCOMPARE(series.rowMm, 0.75);
+        QCOMPARE(series.columnMm, 0.5);
+        QVERIFY(series.ordered);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_DicomReader)

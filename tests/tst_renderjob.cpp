@@ -14,6 +14,7 @@
 #include "app/renderjob.h"
 #include "app/renderoptions.h"
 #include "panel/slicesctrl.h"
+#include "tests/dicomfixtures.h"
 #include "tests/slicefixtures.h"
 #include "view/ctview.h"
 
@@ -40,6 +41,7 @@ private slots:
     void progressOnlyWhenAsked();
     void windowMatchesCommandLine_data();
     void windowMatchesCommandLine();
+    void seriesChoice();
 
 private:
     struct Run
@@ -519,6 +521,46 @@ void tst_RenderJob::windowMatchesCommandLine()
     }
     // Both sets show, so the comparison is not one of two blank pictures.
     QVERIFY(coloured > 2000);
+}
+
+// Of two DICOM series in one folder the larger is drawn unless --series
+// names the other, by its place in --list-series or by its UID.
+void tst_RenderJob::seriesChoice()
+{
+    QTemporaryDir study;
+    for (int k = 0; k < 5; ++k) {
+        DicomFixture image;
+        image.series = k < 2 ? QStringLiteral("1.2.3.1") : QStringLiteral("1.2.3.2");
+        image.position = QStringLiteral("0\\0\\%1").arg(k);
+        // The smaller series is the brighter, so the pictures tell them apart.
+        image.raw = { 0, 1, 2, 3, 4, k < 2 ? 900 : 9 };
+        QVERIFY(writeDicom(study.filePath(QStringLiteral("im%1").arg(k)), image));
+    }
+    const Run list = run({ "--list-series", study.path() });
+    QCOMPARE(list.status, int(RenderSucceeded));
+    const QStringList lines = list.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(1).contains(QLatin1String("3 images")) && lines.at(1).endsWith("1.2.3.2"));
+    QVERIFY(lines.at(2).contains(QLatin1String("2 images")) && lines.at(2).endsWith("1.2.3.1"));
+
+    const auto picture = [this, &study](const QStringList &choice, int *status) {
+        const QString out = dir.filePath(QStringLiteral("series.png"));
+        QFile::remove(out);
+        *status = run(QStringList{ "--size", "32", "--zoom", "0.1", "-o", out, study.path() }
+                      + choice)
+                          .status;
+        return QImage(out);
+    };
+    int status = -1;
+    const QImage largest = picture({}, &status);
+    QCOMPARE(status, int(RenderSucceeded));
+    QCOMPARE(picture({ "--series", "1" }, &status), largest);
+    const QImage other = picture({ "--series", "2" }, &status);
+    QCOMPARE(status, int(RenderSucceeded));
+    QVERIFY(other != largest);
+    QCOMPARE(picture({ "--series", "1.2.3.1" }, &status), other);
+    QVERIFY(picture({ "--series", "3" }, &status).isNull());
+    QCOMPARE(status, int(RenderFailed));
 }
 
 QTEST_MAIN(tst_RenderJob)

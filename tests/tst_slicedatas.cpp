@@ -611,15 +611,16 @@ void tst_SliceDatas::fileShape_data()
             << cubes;
     QTest::newRow("a picture among DICOM images: cubes")
             << QStringList{ "A;0\\0\\0;1\\1", "png", "A;0\\0\\1;1\\1" } << 1.0 << cubes;
-    QTest::newRow("two series: cubes")
-            << QStringList{ "A;0\\0\\0;1\\1", "B;0\\0\\1;1\\1" } << 1.0 << cubes;
+    // Of two series, with no one to ask, the larger loads alone.
+    QTest::newRow("two series: the larger")
+            << QStringList{ "A;0\\0\\0;1\\1", "B;0\\0\\2;1\\1", "B;0\\0\\0;1\\1" } << 1.0
+            << QList<double>{ -2, 0 };
     QTest::newRow("two pixel spacings: cubes")
             << QStringList{ "A;0\\0\\0;1\\1", "A;0\\0\\1;1\\0.5" } << 1.0 << cubes;
-    // The flat image of another series leaves the selection in its given order.
-    QTest::newRow("loading order could not sort: cubes")
+    QTest::newRow("a flat series beside: the other, sorted")
             << QStringList{ "A;0\\0\\2;1\\1", "A;0\\0\\0;1\\1", "F;0\\0\\9;1\\1",
                             "A;0\\0\\1;1\\1" }
-            << 1.0 << cubes;
+            << 1.0 << QList<double>{ -1.5, -0.5, 0.5 };
 }
 
 void tst_SliceDatas::fileShape()

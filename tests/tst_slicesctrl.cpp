@@ -4,6 +4,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QMenu>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -13,8 +14,10 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include "panel/slicesctrl.h"
+#include "tests/dicomfixtures.h"
 #include "widgets/exlabel.h"
 
 #ifdef Q_OS_UNIX
@@ -56,6 +59,7 @@ private slots:
     void spacingDialog_data();
     void spacingDialog();
     void samplingChoice();
+    void seriesChooser();
 
 private:
     static QStringList writeGreySlices(const QString &dir, int count, int size, int offset = 0);
@@ -223,7 +227,8 @@ void tst_SlicesCtrl::loadThroughDialog()
     QCOMPARE(dialog->directory().absolutePath(), QDir(dir.path()).absolutePath());
     QCOMPARE(dialog->nameFilters(),
              QStringList({ "Data Files (*.dat *.png)", "Any Files (* *.*)",
-                           "Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)" }));
+                           "Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp *.nii "
+                           "*.nii.gz *.hdr *.nrrd *.nhdr *.mha *.mhd)" }));
     QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
     QVERIFY(!dialog->isModal());
 #ifndef CTSLAB_LITE
@@ -748,6 +753,56 @@ void tst_SlicesCtrl::samplingChoice()
     panel.sampling = SamplingChoice::Automatic;
     emit menu->aboutToShow();
     QVERIFY(items.at(0)->isChecked());
+}
+
+// A selection of two DICOM series offers them, the larger first and chosen;
+// the one picked loads, and Cancel leaves the set as it was.
+void tst_SlicesCtrl::seriesChooser()
+{
+    QTemporaryDir dir;
+    const auto series = [&dir](const char *uid, int count) {
+        QStringList names;
+        for (int k = 0; k < count; ++k) {
+            DicomFixture image;
+            image.series = QLatin1String(uid);
+            image.position = QStringLiteral("0\\0\\%1").arg(k);
+            image.raw = { 0, 1, 2, 3, 4, 5 + k };
+            names.append(dir.filePath(QStringLiteral("%1_%2.dcm").arg(QLatin1String(uid)).arg(k)));
+            if (!writeDicom(names.last(), image))
+                return QStringList();
+        }
+        return names;
+    };
+    const QStringList small = series("1.2.3.1", 2);
+    const QStringList large = series("1.2.3.2", 3);
+    QVERIFY(!small.isEmpty() && !large.isEmpty());
+
+    SlicesCtrl panel(dir.path());
+    auto *names = panel.findChild<QComboBox *>("nameList_");
+    const auto offer = [&panel](const QStringList &files) {
+        panel.sliceDatas.queueFiles(files);
+        QTRY_VERIFY(panel.findChild<QTreeWidget *>("seriesList"));
+    };
+    offer(small + large);
+    auto *list = panel.findChild<QTreeWidget *>("seriesList");
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->currentItem(), list->topLevelItem(0));
+    QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("3"));
+    list->setCurrentItem(list->topLevelItem(1));
+    auto *buttons = list->parentWidget()->findChild<QDialogButtonBox *>();
+    QSignalSpy done(&panel, &SlicesCtrl::paintPImg);
+    emit buttons->accepted();
+    QVERIFY(done.wait());
+    QCOMPARE(names->count(), 2);
+    QCOMPARE(names->itemText(0), small.first());
+
+    QTRY_VERIFY(!panel.findChild<QTreeWidget *>("seriesList"));
+    offer(large + small);
+    emit panel.findChild<QTreeWidget *>("seriesList")->parentWidget()
+            ->findChild<QDialogButtonBox *>()->rejected();
+    QTest::qWait(50);
+    QCOMPARE(names->count(), 2);
+    QCOMPARE(panel.sliceDatas.slices.size(), 2);
 }
 
 QTEST_MAIN(tst_SlicesCtrl)

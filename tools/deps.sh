@@ -4,7 +4,8 @@
 # package names given as arguments are installed too (tools/fuzz-deps.sh).
 set -e
 PACKAGES="cmake ninja-build g++ make qt6-base-dev qt6-base-dev-tools qt6-tools-dev \
-qt6-tools-dev-tools qt6-l10n-tools libgl-dev qt6-image-formats-plugins libdcmtk-dev $*"
+qt6-tools-dev-tools qt6-l10n-tools libgl-dev qt6-image-formats-plugins libdcmtk-dev \
+libopenjp2-7-dev libnifti2-dev libinsighttoolkit5-dev $*"
 
 missing=""
 for p in $PACKAGES; do

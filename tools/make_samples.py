@@ -13,7 +13,15 @@ Hounsfield units (12 bits stored, intercept -1024), with 3.5 mm pixels and
 slices 5 mm apart, so that it looks right only at its true shape. The file
 names run from the top of the head down, as a scanner numbers its images; the
 series loads in position order, from the lowest slice up.
+data/nifti/phantom.nii.gz: the same kind of head phantom as one NIfTI-1
+volume of 64 x 64 x 40, 0.8 x 0.8 mm pixels and slices 2 mm apart, stored as
+16-bit integers that scl_slope 0.5 and scl_inter -1024 make Hounsfield units.
+data/multiframe/enhanced-ct.dcm: a head phantom as one Enhanced CT image of
+24 frames of 64 x 64, 3.5 mm pixels, frames 5 mm apart, each placed by its own
+Plane Position and written in reverse order of position; written with pydicom,
+the only part of this tool that needs more than the standard library.
 """
+import gzip
 import hashlib
 import math
 import os
@@ -191,9 +199,132 @@ def dicom_series(root):
         write_dicom(os.path.join(root, "ct_%03d.dcm" % k), meta, dataset)
 
 
+def head_hu(u, v, zc, noise):
+    """Hounsfield units of the head phantom at (u, v, zc), each in -1..1, on
+    a couch that every slice shows."""
+    if 0.8 < v < 0.9 and abs(u) < 0.8:
+        return 150
+    r = math.sqrt((u / 0.78) ** 2 + (v / 0.92) ** 2 + (zc / 0.95) ** 2)
+    if r >= 1.0:
+        return -1000
+    if r > 0.88:
+        return 1000
+    if (abs(u) - 0.18) ** 2 / 0.01 + (v + 0.1) ** 2 / 0.06 + zc ** 2 / 0.2 < 1:
+        return 8
+    return 35 + noise
+
+
+def nifti_volume(root):
+    w = h = 64
+    n = 40
+    slope, inter = 0.5, -1024.0
+    header = bytearray(348)
+    struct.pack_into("<i", header, 0, 348)
+    struct.pack_into("<8h", header, 40, 3, w, h, n, 1, 1, 1, 1)
+    struct.pack_into("<hh", header, 70, 4, 16)                    # int16
+    struct.pack_into("<8f", header, 76, 1, 0.8, 0.8, 2.0, 0, 0, 0, 0)
+    struct.pack_into("<fff", header, 108, 352, slope, inter)      # vox_offset, scaling
+    header[123] = 2                                               # millimetres
+    header[148:148 + 27] = b"ctslab sample head phantom"[:27]
+    header[344:348] = b"n+1\0"
+    values = []
+    for k in range(n):
+        zc = (k - n / 2 + 0.5) / (n / 2)
+        for y in range(h):
+            for x in range(w):
+                u = (x - w / 2 + 0.5) / (w / 2)
+                v = (y - h / 2 + 0.5) / (h / 2)
+                hu = head_hu(u, v, zc, (x + 2 * y + 3 * k) % 4)
+                values.append(int(round((hu - inter) / slope)))
+    os.makedirs(root, exist_ok=True)
+    data = bytes(header) + b"\0\0\0\0" + struct.pack("<%dh" % len(values), *values)
+    with open(os.path.join(root, "phantom.nii.gz"), "wb") as f:
+        f.write(gzip.compress(data, 9, mtime=0))
+
+
+def enhanced_ct(root):
+    from pydicom.dataset import Dataset, FileMetaDataset
+    from pydicom.sequence import Sequence
+    from pydicom.uid import ExplicitVRLittleEndian
+
+    w = h = 64
+    n = 24
+    pixel, spacing = 3.5, 5.0
+    enhanced = "1.2.840.10008.5.1.4.1.1.2.1"
+    instance = uid("ctslab sample enhanced image")
+    meta = FileMetaDataset()
+    meta.MediaStorageSOPClassUID = enhanced
+    meta.MediaStorageSOPInstanceUID = instance
+    meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    meta.ImplementationClassUID = uid("ctslab make_samples")
+    ds = Dataset()
+    ds.file_meta = meta
+    ds.is_little_endian = True
+    ds.is_implicit_VR = False
+    ds.SOPClassUID = enhanced
+    ds.SOPInstanceUID = instance
+    ds.ImageType = ["ORIGINAL", "PRIMARY", "AXIAL", "NONE"]
+    ds.Modality = "CT"
+    ds.SeriesDescription = "ctslab sample enhanced head phantom"
+    ds.PatientName = "Sample^Phantom"
+    ds.PatientID = "CTSLAB-SAMPLE"
+    ds.StudyInstanceUID = uid("ctslab sample study")
+    ds.SeriesInstanceUID = uid("ctslab sample enhanced series")
+    ds.SeriesNumber = 2
+    ds.InstanceNumber = 1
+    ds.SamplesPerPixel = 1
+    ds.PhotometricInterpretation = "MONOCHROME2"
+    ds.NumberOfFrames = n
+    ds.Rows, ds.Columns = h, w
+    ds.BitsAllocated, ds.BitsStored, ds.HighBit = 16, 12, 11
+    ds.PixelRepresentation = 0
+
+    measures = Dataset()
+    measures.PixelSpacing = [pixel, pixel]
+    measures.SliceThickness = spacing
+    orientation = Dataset()
+    orientation.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]
+    transform = Dataset()
+    transform.RescaleIntercept = -1024
+    transform.RescaleSlope = 1
+    transform.RescaleType = "HU"
+    shared = Dataset()
+    shared.PixelMeasuresSequence = Sequence([measures])
+    shared.PlaneOrientationSequence = Sequence([orientation])
+    shared.PixelValueTransformationSequence = Sequence([transform])
+    ds.SharedFunctionalGroupsSequence = Sequence([shared])
+
+    corner = -(w - 1) * pixel / 2
+    frames = []
+    pixels = []
+    # Frames from the top down, as positions fall: a reader orders them.
+    for f in range(n):
+        k = n - 1 - f
+        zc = (k - n / 2 + 0.5) / (n / 2)
+        position = Dataset()
+        position.ImagePositionPatient = [corner, corner, k * spacing]
+        content = Dataset()
+        content.InStackPositionNumber = k + 1
+        frame = Dataset()
+        frame.PlanePositionSequence = Sequence([position])
+        frame.FrameContentSequence = Sequence([content])
+        frames.append(frame)
+        for y in range(h):
+            for x in range(w):
+                u = (x - w / 2 + 0.5) / (w / 2)
+                v = (y - h / 2 + 0.5) / (h / 2)
+                pixels.append(head_hu(u, v, zc, (x * 7 + y * 3 + k * 5) % 11) + 1024)
+    ds.PerFrameFunctionalGroupsSequence = Sequence(frames)
+    ds.PixelData = struct.pack("<%dH" % len(pixels), *pixels)
+    os.makedirs(root, exist_ok=True)
+    ds.save_as(os.path.join(root, "enhanced-ct.dcm"), write_like_original=False)
+
+
 if __name__ == "__main__":
     top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
     phantom(os.path.join(top, "phantom"))
     torus(os.path.join(top, "torus"))
     text_slices(os.path.join(top, "text"))
     dicom_series(os.path.join(top, "dicom"))
+    nifti_volume(os.path.join(top, "nifti"))
+    enhanced_ct(os.path.join(top, "multiframe"))

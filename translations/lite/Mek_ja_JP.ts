@@ -106,8 +106,8 @@
         <translation>断面色</translation>
     </message>
     <message>
-        <source>Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp)</source>
-        <translation>スキャナファイル (*.dcm *.dicom *.ima *.tif *.tiff *.webp)</translation>
+        <source>Scanner Files (*.dcm *.dicom *.ima *.tif *.tiff *.webp *.nii *.nii.gz *.hdr *.nrrd *.nhdr *.mha *.mhd)</source>
+        <translation>スキャナファイル (*.dcm *.dicom *.ima *.tif *.tiff *.webp *.nii *.nii.gz *.hdr *.nrrd *.nhdr *.mha *.mhd)</translation>
     </message>
     <message>
         <source>Select</source>
@@ -176,6 +176,38 @@
     <message>
         <source>Spacing</source>
         <translation>間隔</translation>
+    </message>
+    <message>
+        <source>%1 slices from %2 of %3 files loaded</source>
+        <translation>%3 ファイル中 %2 ファイルから %1 スライスを読み込み</translation>
+    </message>
+    <message>
+        <source>Choose a Series</source>
+        <translation>シリーズ選択</translation>
+    </message>
+    <message>
+        <source>The files hold several DICOM series; load which?</source>
+        <translation>複数の DICOM シリーズがあります。どれを読み込みますか?</translation>
+    </message>
+    <message>
+        <source>Series</source>
+        <translation>シリーズ</translation>
+    </message>
+    <message>
+        <source>Modality</source>
+        <translation>モダリティ</translation>
+    </message>
+    <message>
+        <source>Images</source>
+        <translation>画像数</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>サイズ</translation>
+    </message>
+    <message>
+        <source>Spacing (mm)</source>
+        <translation>間隔 (mm)</translation>
     </message>
     <message>
         <source>Column spacing (mm)</source>
