@@ -392,6 +392,59 @@ bool finiteRange(double low, double high)
     return std::isfinite(low) && std::isfinite(high);
 }
 
+// How a grey image's cells hold their values.
+struct CellBits
+{
+    Uint16 allocated = 0;
+    Uint16 stored = 0;
+    Uint16 highBit = 0;
+    Uint16 representation = 0;
+};
+
+// False with the reason where the image is not one grey sample a pixel in 8
+// or 16 bits a cell (or 32 where `wide`), its stored bits within them.
+bool greyCells(DcmDataset *data, bool wide, CellBits *bits, QString *whyNot)
+{
+    Uint16 samples = 1;
+    if (data->tagExists(DCM_SamplesPerPixel) && data->findAndGetUint16(DCM_SamplesPerPixel,
+                                                                       samples).bad()) {
+        samples = 0;
+    }
+    OFString photometricText;
+    data->findAndGetOFString(DCM_PhotometricInterpretation, photometricText);
+    const QString photometric = text(photometricText);
+    if (samples != 1
+        || (photometric != QLatin1String("MONOCHROME1")
+            && photometric != QLatin1String("MONOCHROME2"))) {
+        *whyNot = QStringLiteral("colour DICOM image (%1, %2 samples per pixel)")
+                          .arg(photometric.isEmpty() ? QStringLiteral("no photometric "
+                                                                      "interpretation")
+                                                     : photometric)
+                          .arg(samples);
+        return false;
+    }
+
+    data->findAndGetUint16(DCM_BitsAllocated, bits->allocated);
+    if (data->findAndGetUint16(DCM_BitsStored, bits->stored).bad())
+        bits->stored = bits->allocated;
+    if (data->findAndGetUint16(DCM_HighBit, bits->highBit).bad())
+        bits->highBit = bits->stored - 1;
+    data->findAndGetUint16(DCM_PixelRepresentation, bits->representation);
+    if ((bits->allocated != 8 && bits->allocated != 16 && (!wide || bits->allocated != 32))
+        || bits->stored < 1 || bits->stored > bits->allocated
+        || bits->highBit < bits->stored - 1 || bits->highBit >= bits->allocated
+        || bits->representation > 1) {
+        *whyNot = QStringLiteral("DICOM image of %1 bits allocated, %2 stored, high bit %3, "
+                                 "pixel representation %4")
+                          .arg(bits->allocated)
+                          .arg(bits->stored)
+                          .arg(bits->highBit)
+                          .arg(bits->representation);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool Slice::readDicom(const QString &fileName, QString *whyNot)
@@ -438,44 +491,10 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     if (frames > 1)
         return refuse(QStringLiteral("multi-frame DICOM image (%1 frames)").arg(frames));
 
-    Uint16 samples = 1;
-    if (data->tagExists(DCM_SamplesPerPixel) && data->findAndGetUint16(DCM_SamplesPerPixel,
-                                                                       samples).bad()) {
-        samples = 0;
-    }
-    OFString photometricText;
-    data->findAndGetOFString(DCM_PhotometricInterpretation, photometricText);
-    const QString photometric = text(photometricText);
-    if (samples != 1
-        || (photometric != QLatin1String("MONOCHROME1")
-            && photometric != QLatin1String("MONOCHROME2"))) {
-        return refuse(QStringLiteral("colour DICOM image (%1, %2 samples per pixel)")
-                              .arg(photometric.isEmpty() ? QStringLiteral("no photometric "
-                                                                          "interpretation")
-                                                         : photometric)
-                              .arg(samples));
-    }
-
-    Uint16 bitsAllocated = 0;
-    Uint16 bitsStored = 0;
-    Uint16 highBit = 0;
-    Uint16 representation = 0;
-    data->findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
-    if (data->findAndGetUint16(DCM_BitsStored, bitsStored).bad())
-        bitsStored = bitsAllocated;
-    if (data->findAndGetUint16(DCM_HighBit, highBit).bad())
-        highBit = bitsStored - 1;
-    data->findAndGetUint16(DCM_PixelRepresentation, representation);
-    if ((bitsAllocated != 8 && bitsAllocated != 16) || bitsStored < 1
-        || bitsStored > bitsAllocated || highBit < bitsStored - 1 || highBit >= bitsAllocated
-        || representation > 1) {
-        return refuse(QStringLiteral("DICOM image of %1 bits allocated, %2 stored, high bit %3, "
-                                     "pixel representation %4")
-                              .arg(bitsAllocated)
-                              .arg(bitsStored)
-                              .arg(highBit)
-                              .arg(representation));
-    }
+    CellBits bits;
+    QString notGrey;
+    if (!greyCells(data, false, &bits, &notGrey))
+        return refuse(notGrey);
 
     Uint16 rowCount = 0;
     Uint16 columns = 0;
@@ -490,7 +509,7 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
                               .arg(rowCount)
                               .arg(maxCells));
     }
-    const qint64 bytesNeeded = cells * (bitsAllocated / 8);
+    const qint64 bytesNeeded = cells * (bits.allocated / 8);
     const QString shortData =
             QStringLiteral("DICOM pixel data shorter than rows x columns x samples (%1)");
     const QString cutShort = shortData.arg(QStringLiteral("the file ends within it"));
@@ -551,13 +570,13 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
             Jpeg2000Samples decoded;
             QString reason;
             if (!decodeJpeg2000Frame(sequence, starts[0], starts[1], columns, rowCount,
-                                     bitsAllocated, &decoded, &reason)) {
+                                     bits.allocated, &decoded, &reason)) {
                 dropGrid();
                 return refuse(reason);
             }
             width = columns;
             height = rowCount;
-            fillJpeg2000(grid, decoded, representation == 1, slope, intercept, &min, &max);
+            fillJpeg2000(grid, decoded, bits.representation == 1, slope, intercept, &min, &max);
             if (!finiteRange(min, max)) {
                 dropGrid();
                 return refuse(QStringLiteral("DICOM rescaled values beyond the range of numbers"));
@@ -606,12 +625,12 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
 
     width = columns;
     height = rowCount;
-    const bool isSigned = representation == 1;
-    if (bitsAllocated == 8) {
-        fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bitsStored,
-                 highBit, isSigned, slope, intercept, &min, &max);
+    const bool isSigned = bits.representation == 1;
+    if (bits.allocated == 8) {
+        fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bits.stored,
+                 bits.highBit, isSigned, slope, intercept, &min, &max);
     } else {
-        fillGrid(grid, buffer.data(), cells, bitsStored, highBit, isSigned, slope, intercept,
+        fillGrid(grid, buffer.data(), cells, bits.stored, bits.highBit, isSigned, slope, intercept,
                  &min, &max);
     }
     // A huge slope can carry the values beyond the doubles; no such value may
@@ -1005,44 +1024,11 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
     if (!integer(data, DCM_NumberOfFrames, &frames) || frames < 2)
         return {};
 
-    Uint16 samples = 1;
-    if (data->tagExists(DCM_SamplesPerPixel) && data->findAndGetUint16(DCM_SamplesPerPixel,
-                                                                       samples).bad()) {
-        samples = 0;
-    }
-    OFString photometricText;
-    data->findAndGetOFString(DCM_PhotometricInterpretation, photometricText);
-    const QString photometric = text(photometricText);
-    if (samples != 1
-        || (photometric != QLatin1String("MONOCHROME1")
-            && photometric != QLatin1String("MONOCHROME2"))) {
-        return refuse(QStringLiteral("colour DICOM image (%1, %2 samples per pixel)")
-                              .arg(photometric.isEmpty() ? QStringLiteral("no photometric "
-                                                                          "interpretation")
-                                                         : photometric)
-                              .arg(samples));
-    }
-    Uint16 bitsAllocated = 0;
-    Uint16 bitsStored = 0;
-    Uint16 highBit = 0;
-    Uint16 representation = 0;
-    data->findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
-    if (data->findAndGetUint16(DCM_BitsStored, bitsStored).bad())
-        bitsStored = bitsAllocated;
-    if (data->findAndGetUint16(DCM_HighBit, highBit).bad())
-        highBit = bitsStored - 1;
-    data->findAndGetUint16(DCM_PixelRepresentation, representation);
     // Dose grids hold 32 bits a cell.
-    if ((bitsAllocated != 8 && bitsAllocated != 16 && bitsAllocated != 32) || bitsStored < 1
-        || bitsStored > bitsAllocated || highBit < bitsStored - 1 || highBit >= bitsAllocated
-        || representation > 1) {
-        return refuse(QStringLiteral("DICOM image of %1 bits allocated, %2 stored, high bit %3, "
-                                     "pixel representation %4")
-                              .arg(bitsAllocated)
-                              .arg(bitsStored)
-                              .arg(highBit)
-                              .arg(representation));
-    }
+    CellBits bits;
+    QString notGrey;
+    if (!greyCells(data, true, &bits, &notGrey))
+        return refuse(notGrey);
     Uint16 rows = 0;
     Uint16 columns = 0;
     data->findAndGetUint16(DCM_Rows, rows);
@@ -1063,7 +1049,7 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
             QStringLiteral("DICOM image of %1 frames beyond its pixel data").arg(frames);
     if (frames > qint64(0xffffffff))
         return refuse(framesBeyond);
-    const qint64 frameBytes = cells * (bitsAllocated / 8);
+    const qint64 frameBytes = cells * (bits.allocated / 8);
     const qint64 bytesNeeded = frames * frameBytes;
     const QString shortData =
             QStringLiteral("DICOM pixel data shorter than frames x rows x columns x samples (%1)");
@@ -1144,12 +1130,12 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
     }
     // Words of 32 bits that the library turned as 16-bit ones.
     const bool halvesTurned =
-            bitsAllocated == 32 && !sequence && DcmXfer(data->getOriginalXfer()).isBigEndian();
+            bits.allocated == 32 && !sequence && DcmXfer(data->getOriginalXfer()).isBigEndian();
 
     Slices slices;
     std::vector<Uint32> buffer;
     DcmFileCache cache;
-    const bool isSigned = representation == 1;
+    const bool isSigned = bits.representation == 1;
     const QString noMemory =
             QStringLiteral("no memory for %1 grids of %2 x %3").arg(frames).arg(columns).arg(rows);
     try {
@@ -1169,7 +1155,7 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
             Jpeg2000Samples decoded;
             QString reason;
             if (!decodeJpeg2000Frame(sequence, starts[size_t(k)], starts[size_t(k) + 1], columns,
-                                     rows, bitsAllocated, &decoded, &reason)) {
+                                     rows, bits.allocated, &decoded, &reason)) {
                 return refuse(reason);
             }
             fillJpeg2000(grid, decoded, isSigned, slope, intercept, &slice->min, &slice->max);
@@ -1180,19 +1166,19 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
                 return refuse(cutShort);
             if (status.bad())
                 return refuse(QStringLiteral("DICOM pixel data unreadable (%1)").arg(status.text()));
-            if (bitsAllocated == 8) {
-                fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bitsStored,
-                         highBit, isSigned, slope, intercept, &slice->min, &slice->max);
-            } else if (bitsAllocated == 16) {
+            if (bits.allocated == 8) {
+                fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bits.stored,
+                         bits.highBit, isSigned, slope, intercept, &slice->min, &slice->max);
+            } else if (bits.allocated == 16) {
                 fillGrid(grid, reinterpret_cast<const Uint16 *>(buffer.data()), cells,
-                         bitsStored, highBit, isSigned, slope, intercept, &slice->min,
+                         bits.stored, bits.highBit, isSigned, slope, intercept, &slice->min,
                          &slice->max);
             } else {
                 if (halvesTurned) {
                     for (size_t i = 0; i < size_t(cells); ++i)
                         buffer[i] = buffer[i] << 16 | buffer[i] >> 16;
                 }
-                fillGrid<Uint32, qint64>(grid, buffer.data(), cells, bitsStored, highBit,
+                fillGrid<Uint32, qint64>(grid, buffer.data(), cells, bits.stored, bits.highBit,
                                          isSigned, slope, intercept, &slice->min, &slice->max);
             }
         }

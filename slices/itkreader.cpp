@@ -127,8 +127,18 @@ TextHeader readHeader(const QString &fileName, bool nrrd)
     qint64 dimensions = -1;
     QByteArray encoding = nrrd ? "raw" : "";
     bool dataNamed = false;
+    qsizetype number = 0;
     for (const auto &[line, after] : lines) {
+        ++number;
         header.length = after;
+        // The library takes a MetaImage name on past its line to the next '='
+        // or ':', swallowing the field after it (then reading the data as
+        // header, up to a data file found there that it leaks the stream of);
+        // '#' marks no comment to it.
+        if (!nrrd && !line.trimmed().isEmpty() && !line.contains('=') && !line.contains(':')) {
+            header.whyNot = QStringLiteral("MetaImage header line %1 without a value").arg(number);
+            return header;
+        }
         if (line.startsWith('#'))
             continue;
         // NRRD fields are "name: value", its key/value pairs "key:=value";
@@ -156,8 +166,8 @@ TextHeader readHeader(const QString &fileName, bool nrrd)
         } else if (key == "byte skip" || key == "byteskip" || key == "HeaderSize") {
             header.skip = value.toLongLong(&ok);
         } else if (key == "data file" || key == "datafile" || key == "ElementDataFile") {
-            dataNamed = true;
-            if (value != "LOCAL")
+            dataNamed = !value.isEmpty(); // the library would read its folder
+            if (value != "LOCAL" && (nrrd || (value != "Local" && value != "local")))
                 header.dataFile = QFile::decodeName(value);
         }
         if (!ok) {

@@ -430,6 +430,19 @@ void tst_VolumeFiles::refused_data()
             << "NDims = 3\nDimSize = 3 2 4\nElementType = MET_SHORT\nCompressedData = True\n"
                "ElementDataFile = LOCAL\n" + damaged
             << "MetaImage compressed data damaged or short";
+    // Its library read the line with the next as one name, then the data as
+    // header, and leaked the stream of the data file it found there.
+    QTest::newRow("MetaImage line without a value")
+            << "v.mha"
+            << QByteArray("NDims = 2\nDimSize = 2 2\nElementType = MET_UCHAR\nElementSpacing 1 1\n"
+                          "ElementDataFile = LOCAL\nabcd = x\nElementDataFile = v.raw\n")
+            << "MetaImage header line 4 without a value";
+    // Its library read the folder for an empty name, and gave zeros.
+    QTest::newRow("MetaImage data file unnamed")
+            << "e.mha"
+            << QByteArray("NDims = 2\nDimSize = 2 2\nElementType = MET_UCHAR\n"
+                          "ElementDataFile = \nabcd")
+            << "MetaImage header without its data file";
 }
 
 void tst_VolumeFiles::refused()
