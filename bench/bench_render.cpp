@@ -20,8 +20,12 @@
 // loaded through a panel and a rotation drag is timed, one mouse move per
 // frame, each until the display has painted; with the word "cells" the panel
 // samples by cells.
+// The resident memory (VmRSS and its peak, VmHWM) is printed after the stack
+// is built and after the first frame; the stack holds text copies only when
+// a text case is picked.
 
 #include "bench/phantom.h"
+#include "bench/residentmemory.h"
 #include "panel/colourscale.h"
 #include "panel/slicesctrl.h"
 #include "slices/slice.h"
@@ -171,7 +175,7 @@ std::unique_ptr<Slice> textCopy(const QImage &image)
     return slice;
 }
 
-bool makeStack(const Options &o, Stack &stack)
+bool makeStack(const Options &o, Stack &stack, bool withTexts)
 {
     QStringList names;
     if (!o.dir.isEmpty()) {
@@ -191,8 +195,10 @@ bool makeStack(const Options &o, Stack &stack)
             std::fprintf(stderr, "cannot read %s\n", qPrintable(names[k]));
             return false;
         }
-        const QImage grey = slice->image.convertToFormat(QImage::Format_Grayscale8);
-        stack.texts.push_back(textCopy(grey));
+        if (withTexts) {
+            const QImage grey = slice->image.convertToFormat(QImage::Format_Grayscale8);
+            stack.texts.push_back(textCopy(grey));
+        }
         stack.pictures.push_back(std::move(slice));
     }
     stack.sw = stack.pictures.front()->width;
@@ -223,6 +229,41 @@ SetSnapshot setOf(const Stack &stack, bool text, int n, const Options &o, Sampli
     set.windowLow = window.low;
     set.windowHigh = window.high;
     return set;
+}
+
+QString caseLabel(int pixels, const char *kind, const char *view, const char *sampling, int sets,
+                  bool section)
+{
+    return QString("%1 %2 %3 %4 %5 sets%6")
+            .arg(pixels)
+            .arg(kind, view, sampling, section ? "shown" : "hidden")
+            .arg(sets);
+}
+
+// Whether any case of this kind is picked.
+bool kindWanted(const char *kind, const QStringList &words)
+{
+    for (int pixels : {256, 1024}) {
+        for (const char *view : {"default", "oblique", "side"}) {
+            for (const char *sampling : {"planes", "cells"}) {
+                for (int sets : {1, 3}) {
+                    for (bool section : {false, true}) {
+                        if (wanted(caseLabel(pixels, kind, view, sampling, sets, section), words))
+                            return true;
+                    }
+                }
+            }
+        }
+    }
+    return false;
+}
+
+void printMemory(const char *when, double cells)
+{
+    const bench::Memory memory = bench::residentMemory();
+    std::printf("memory %s: VmRSS %.0f MB, VmHWM %.0f MB (%.2f and %.2f bytes a cell)\n", when,
+                memory.rss, memory.peak, memory.rss * 1048576 / cells,
+                memory.peak * 1048576 / cells);
 }
 
 struct Case
@@ -259,11 +300,16 @@ void timeCase(Case &c, const Options &o, QImage &image, double zoom)
 int renderCases(const Options &o)
 {
     Stack stack;
-    if (!makeStack(o, stack))
+    const bool withTexts = kindWanted("text", o.words);
+    if (!makeStack(o, stack, withTexts))
         return 1;
     const int ss = int(stack.pictures.size());
     std::printf("stack %dx%dx%d, render threads %d, %d frames per case in each of %d rounds\n",
                 stack.sw, stack.sh, ss, QThread::idealThreadCount(), o.frames, o.rounds);
+    const double cells = double(stack.sw) * stack.sh * ss;
+    printMemory(withTexts ? "after building the stack (pictures and texts)"
+                          : "after building the stack (pictures)",
+                cells);
     std::vector<Case> cases;
     for (int pixels : {256, 1024}) {
         const double zoom = double(std::max(stack.sw, stack.sh)) / pixels;
@@ -272,11 +318,8 @@ int renderCases(const Options &o)
                 for (const char *sampling : {"planes", "cells"}) {
                     for (int sets : {1, 3}) {
                         for (bool section : {false, true}) {
-                            const QString label = QString("%1 %2 %3 %4 %5 sets%6")
-                                                          .arg(pixels)
-                                                          .arg(kind, view, sampling,
-                                                               section ? "shown" : "hidden")
-                                                          .arg(sets);
+                            const QString label = caseLabel(pixels, kind, view, sampling,
+                                                            sets, section);
                             if (!wanted(label, o.words))
                                 continue;
                             Case c{pixels, view, kind, sampling, sets, section,
@@ -303,12 +346,25 @@ int renderCases(const Options &o)
     // shared machine falls on all of them alike.
     QImage small(256, 256, QImage::Format_ARGB32);
     QImage large(1024, 1024, QImage::Format_ARGB32);
+    if (!cases.empty()) {
+        // One frame more, untimed, for what the first one holds and takes.
+        Case &c = cases.front();
+        const double zoom = double(std::max(stack.sw, stack.sh)) / c.pixels;
+        QElapsedTimer timer;
+        timer.start();
+        renderScene(c.pixels == 256 ? small : large, viewFrame(c.view, 0, zoom), c.list);
+        std::printf("first frame (%dx%d %s %s %s): %.2f ms\n", c.pixels, c.pixels, c.kind,
+                    c.view, c.sampling, timer.nsecsElapsed() / 1e6);
+        printMemory("after the first frame", cells);
+    }
     for (int round = 0; round < o.rounds; ++round) {
         for (Case &c : cases) {
             QImage &image = c.pixels == 256 ? small : large;
             timeCase(c, o, image, double(std::max(stack.sw, stack.sh)) / c.pixels);
         }
     }
+    if (!cases.empty())
+        printMemory("after every case", cells);
     std::printf("%-9s %-7s %-9s %-7s %-8s %-5s %9s %8s %9s %9s %9s %7s\n", "image", "kind",
                 "view", "sampling", "section", "sets", "ms", "fps", "cpu ms", "ns/sample",
                 "Msamples", "allocs");

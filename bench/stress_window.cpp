@@ -6,6 +6,7 @@
 //
 //     stress_window [repeated loads] [extra corpus folder ...]   (default 1000)
 
+#include "bench/residentmemory.h"
 #include "panel/slicesctrl.h"
 #include "view/ctview.h"
 
@@ -43,40 +44,6 @@ struct Counts
 };
 
 Counts counts;
-
-// Peak and current resident memory in KiB, from the kernel's own account.
-struct Memory
-{
-    qint64 peak = -1;
-    qint64 now = -1;
-};
-
-Memory residentMemory()
-{
-    Memory memory;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return memory;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 2)
-            continue;
-        if (fields.at(0) == "VmHWM:")
-            memory.peak = fields.at(1).toLongLong();
-        else if (fields.at(0) == "VmRSS:")
-            memory.now = fields.at(1).toLongLong();
-    }
-    return memory;
-}
-
-// Starts the peak over again, so that a later reading covers only what
-// followed (Linux; elsewhere the peak stays the peak of the whole run).
-void resetPeak()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
-}
 
 QStringList writeSlices(const QString &dir, const QString &stem, int count, int side)
 {
@@ -259,27 +226,27 @@ bool repeatedLoads(const QStringList &set, int loads)
     view.show();
     SlicesCtrl *panel = view.sCtrls.first();
     const int window = std::max(1, std::min(10, loads / 10));
-    Memory start;
-    Memory end;
+    bench::Memory start;
+    bench::Memory end;
     QElapsedTimer timer;
     timer.start();
-    resetPeak();
+    bench::resetPeak();
     for (int n = 1; n <= loads; ++n) {
         if (n == loads - window + 1)
-            resetPeak();
+            bench::resetPeak();
         selectFiles(panel, set);
         if (!waitForLoads({ panel }, {}))
             return false;
         if (n == window)
-            start = residentMemory();
+            start = bench::residentMemory();
     }
-    end = residentMemory();
+    end = bench::residentMemory();
     std::printf("repeated loads: %d of %d slices in %.1f s\n", loads, int(set.size()),
                 timer.elapsed() / 1000.0);
-    std::printf("  peak resident over loads 1..%d: %lld KiB (resident after: %lld KiB)\n", window,
-                start.peak, start.now);
-    std::printf("  peak resident over loads %d..%d: %lld KiB (resident after: %lld KiB)\n",
-                loads - window + 1, loads, end.peak, end.now);
+    std::printf("  peak resident over loads 1..%d: %.1f MB (resident after: %.1f MB)\n", window,
+                start.peak, start.rss);
+    std::printf("  peak resident over loads %d..%d: %.1f MB (resident after: %.1f MB)\n",
+                loads - window + 1, loads, end.peak, end.rss);
     return true;
 }
 
