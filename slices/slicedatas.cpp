@@ -267,7 +267,15 @@ void SliceDatas::filesSelected(QStringList files)
     std::vector<FileSlices> reads(size_t(std::min<qsizetype>(batch, order.size())));
     for (qsizetype first = 0; first < order.size() && !stopRequested.load(); first += batch) {
         const int count = int(std::min<qsizetype>(batch, order.size() - first));
-        auto read = [&](int i) { reads[size_t(i)] = readSliceFile(order.at(first + i)); };
+        auto read = [&](int i) {
+            FileSlices &file = reads[size_t(i)];
+            file = readSliceFile(order.at(first + i));
+            // The renderer's summaries are made here, on the reading threads,
+            // rather than one slice after another on the interface thread at
+            // the first picture, where a long series kept the window waiting.
+            for (const std::unique_ptr<Slice> &slice : file.slices)
+                slice->tiles();
+        };
         readers().run(count, read);
         for (int i = 0; i < count && !stopRequested.load(); ++i) {
             const QString &fileName = order.at(first + i);
