@@ -392,9 +392,11 @@ bool finiteRange(double low, double high)
     return std::isfinite(low) && std::isfinite(high);
 }
 
-// How a grey image's cells hold their values.
+// How many cells a grey image has and how they hold their values.
 struct CellBits
 {
+    Uint16 rows = 0;
+    Uint16 columns = 0;
     Uint16 allocated = 0;
     Uint16 stored = 0;
     Uint16 highBit = 0;
@@ -402,7 +404,8 @@ struct CellBits
 };
 
 // False with the reason where the image is not one grey sample a pixel in 8
-// or 16 bits a cell (or 32 where `wide`), its stored bits within them.
+// or 16 bits a cell (or 32 where `wide`), its stored bits within them, in a
+// grid of at least one cell and at most the slice's cell limit.
 bool greyCells(DcmDataset *data, bool wide, CellBits *bits, QString *whyNot)
 {
     Uint16 samples = 1;
@@ -440,6 +443,20 @@ bool greyCells(DcmDataset *data, bool wide, CellBits *bits, QString *whyNot)
                           .arg(bits->stored)
                           .arg(bits->highBit)
                           .arg(bits->representation);
+        return false;
+    }
+
+    data->findAndGetUint16(DCM_Rows, bits->rows);
+    data->findAndGetUint16(DCM_Columns, bits->columns);
+    if (bits->rows == 0 || bits->columns == 0) {
+        *whyNot = QStringLiteral("DICOM image of %1 x %2 cells").arg(bits->columns).arg(bits->rows);
+        return false;
+    }
+    if (qint64(bits->rows) * bits->columns > Slice::maxCells) {
+        *whyNot = QStringLiteral("DICOM image of %1 x %2 cells, more than the limit of %3")
+                          .arg(bits->columns)
+                          .arg(bits->rows)
+                          .arg(Slice::maxCells);
         return false;
     }
     return true;
@@ -496,19 +513,9 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     if (!greyCells(data, false, &bits, &notGrey))
         return refuse(notGrey);
 
-    Uint16 rowCount = 0;
-    Uint16 columns = 0;
-    data->findAndGetUint16(DCM_Rows, rowCount);
-    data->findAndGetUint16(DCM_Columns, columns);
-    if (rowCount == 0 || columns == 0)
-        return refuse(QStringLiteral("DICOM image of %1 x %2 cells").arg(columns).arg(rowCount));
+    const Uint16 rowCount = bits.rows;
+    const Uint16 columns = bits.columns;
     const qint64 cells = qint64(rowCount) * columns;
-    if (cells > maxCells) {
-        return refuse(QStringLiteral("DICOM image of %1 x %2 cells, more than the limit of %3")
-                              .arg(columns)
-                              .arg(rowCount)
-                              .arg(maxCells));
-    }
     const qint64 bytesNeeded = cells * (bits.allocated / 8);
     const QString shortData =
             QStringLiteral("DICOM pixel data shorter than rows x columns x samples (%1)");
@@ -1029,19 +1036,9 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
     QString notGrey;
     if (!greyCells(data, true, &bits, &notGrey))
         return refuse(notGrey);
-    Uint16 rows = 0;
-    Uint16 columns = 0;
-    data->findAndGetUint16(DCM_Rows, rows);
-    data->findAndGetUint16(DCM_Columns, columns);
-    if (rows == 0 || columns == 0)
-        return refuse(QStringLiteral("DICOM image of %1 x %2 cells").arg(columns).arg(rows));
+    const Uint16 rows = bits.rows;
+    const Uint16 columns = bits.columns;
     const qint64 cells = qint64(rows) * columns;
-    if (cells > Slice::maxCells) {
-        return refuse(QStringLiteral("DICOM image of %1 x %2 cells, more than the limit of %3")
-                              .arg(columns)
-                              .arg(rows)
-                              .arg(Slice::maxCells));
-    }
     // Every frame takes at least a byte of pixel data, whose length has 32
     // bits: beyond that the count cannot be true, and below it the products
     // stay well within 64 bits.
