@@ -1,4 +1,5 @@
 #include "slices/dicomreader.h"
+#include "slices/cellwriter.h"
 #include "slices/jpeg2000.h"
 #include "slices/memorybudget.h"
 #include "slices/slice.h"
@@ -203,7 +204,7 @@ bool integer(DcmItem *item, const DcmTagKey &tag, qint64 *value)
 // Word is wide enough for the stored value and its sign: 64 bits for samples
 // of 32.
 template<typename Sample, typename Word = qint32>
-void fillGrid(double *cells, const Sample *raw, qint64 count, int bitsStored, int highBit,
+bool fillGrid(CellWriter &cells, const Sample *raw, qint64 count, int bitsStored, int highBit,
               bool isSigned, double slope, double intercept, double *low, double *high)
 {
     const int shift = highBit + 1 - bitsStored;
@@ -211,17 +212,18 @@ void fillGrid(double *cells, const Sample *raw, qint64 count, int bitsStored, in
     const Word signBit = isSigned ? Word(1) << (bitsStored - 1) : 0;
     Word least = mask;
     Word most = -mask - 1;
-    for (qint64 i = 0; i < count; ++i) {
+    const bool written = cells.fill(count, [&](qsizetype i) {
         const Word bits = (Word(raw[i]) >> shift) & mask;
         const Word stored = bits - 2 * (bits & signBit);
         least = std::min(least, stored);
         most = std::max(most, stored);
-        cells[i] = double(stored) * slope + intercept;
-    }
+        return double(stored) * slope + intercept;
+    });
     const double first = double(least) * slope + intercept;
     const double last = double(most) * slope + intercept;
     *low = std::min(first, last);
     *high = std::max(first, last);
+    return written;
 }
 
 // Whether DCMTK 3.6.7's JPEG decoder would stall on a fragment: before it
@@ -378,12 +380,12 @@ bool decodeJpeg2000Frame(DcmPixelSequence *sequence, unsigned long first, unsign
 // A decoded JPEG 2000 frame into cells. The stream's own precision counts,
 // and the header's Pixel Representation decides how its bits are read: a
 // signed image whose stream says unsigned holds two's complement values.
-void fillJpeg2000(double *cells, const Jpeg2000Samples &samples, bool isSigned, double slope,
+bool fillJpeg2000(CellWriter &cells, const Jpeg2000Samples &samples, bool isSigned, double slope,
                   double intercept, double *low, double *high)
 {
-    fillGrid<qint32, qint64>(cells, samples.values.data(), qint64(samples.values.size()),
-                             samples.precision, samples.precision - 1, isSigned, slope,
-                             intercept, low, high);
+    return fillGrid<qint32, qint64>(cells, samples.values.data(),
+                                    qint64(samples.values.size()), samples.precision,
+                                    samples.precision - 1, isSigned, slope, intercept, low, high);
 }
 
 // Rescaled values must stay within the doubles.
@@ -535,11 +537,8 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     // The grid is made once the pixel data is known to be there, and before it
     // is loaded or decoded: the buffer that then comes and goes lies above the
     // grid in the heap and leaves no gaps that slow later allocations down.
-    double *grid = nullptr;
-    const auto makeCells = [&] {
-        grid = makeBlockGrid(columns, rowCount);
-        return grid != nullptr;
-    };
+    CellWriter grid;
+    const auto makeCells = [&] { return grid.begin(*this, columns, rowCount); };
     const QString noMemory =
             QStringLiteral("no memory for a grid of %1 x %2").arg(columns).arg(rowCount);
 
@@ -581,9 +580,11 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
                 dropGrid();
                 return refuse(reason);
             }
-            width = columns;
-            height = rowCount;
-            fillJpeg2000(grid, decoded, bits.representation == 1, slope, intercept, &min, &max);
+            if (!fillJpeg2000(grid, decoded, bits.representation == 1, slope, intercept, &min,
+                              &max)) {
+                dropGrid();
+                return refuse(noMemory);
+            }
             if (!finiteRange(min, max)) {
                 dropGrid();
                 return refuse(QStringLiteral("DICOM rescaled values beyond the range of numbers"));
@@ -630,15 +631,15 @@ bool Slice::readDicom(const QString &fileName, QString *whyNot)
     if (status.bad())
         return refuse(QStringLiteral("DICOM pixel data unreadable (%1)").arg(status.text()));
 
-    width = columns;
-    height = rowCount;
     const bool isSigned = bits.representation == 1;
-    if (bits.allocated == 8) {
-        fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bits.stored,
-                 bits.highBit, isSigned, slope, intercept, &min, &max);
-    } else {
-        fillGrid(grid, buffer.data(), cells, bits.stored, bits.highBit, isSigned, slope, intercept,
-                 &min, &max);
+    const bool written = bits.allocated == 8
+            ? fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bits.stored,
+                       bits.highBit, isSigned, slope, intercept, &min, &max)
+            : fillGrid(grid, buffer.data(), cells, bits.stored, bits.highBit, isSigned, slope,
+                       intercept, &min, &max);
+    if (!written) {
+        dropGrid();
+        return refuse(noMemory);
     }
     // A huge slope can carry the values beyond the doubles; no such value may
     // reach the range or the histogram.
@@ -1102,16 +1103,20 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
 
     // The cells, and what each slice holds besides them: a file of many
     // tiny frames must not take far more memory than the budget knows of.
-    const qint64 frameMemory = cells * qint64(sizeof(double))
-            + rows * qint64(sizeof(QList<double>)) + qint64(sizeof(Slice) + sizeof(DicomPlacement));
+    // Frames are held as 16-bit numbers where they can be; one that needs
+    // doubles takes the difference when it turns out to.
+    const qint64 frameMemory = cells * qint64(sizeof(qint16))
+            + qint64(sizeof(Slice) + sizeof(DicomPlacement));
+    const qint64 wideMemory = cells * qint64(sizeof(double) - sizeof(qint16))
+            + rows * qint64(sizeof(QList<double>));
+    const QString overBudget = QStringLiteral("multi-frame DICOM image over the memory budget "
+                                              "(%1 frames of %2 x %3)")
+                                       .arg(frames)
+                                       .arg(columns)
+                                       .arg(rows);
     BudgetHold hold;
-    if (!hold.take(frames * frameMemory)) {
-        return refuse(QStringLiteral("multi-frame DICOM image over the memory budget (%1 frames "
-                                     "of %2 x %3)")
-                              .arg(frames)
-                              .arg(columns)
-                              .arg(rows));
-    }
+    if (!hold.take(frames * frameMemory))
+        return refuse(overBudget);
     const std::vector<DcmItem *> perFrame = perFrameItems(data, frames);
     std::vector<std::pair<double, double>> rescales;
     if (!frameRescales(data, frames, perFrame, &rescales))
@@ -1144,9 +1149,10 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
     }
     for (qint64 k = 0; k < frames; ++k) {
         auto slice = std::make_unique<Slice>();
-        double *grid = slice->makeCells(columns, rows);
-        if (!grid)
+        CellWriter grid;
+        if (!grid.begin(*slice, columns, rows))
             return refuse(noMemory);
+        bool written = true;
         const auto [slope, intercept] = rescales[size_t(k)];
         if (jpeg2000) {
             Jpeg2000Samples decoded;
@@ -1155,7 +1161,8 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
                                      rows, bits.allocated, &decoded, &reason)) {
                 return refuse(reason);
             }
-            fillJpeg2000(grid, decoded, isSigned, slope, intercept, &slice->min, &slice->max);
+            written = fillJpeg2000(grid, decoded, isSigned, slope, intercept, &slice->min,
+                                   &slice->max);
         } else {
             const OFCondition status = pixels->getPartialValue(
                     buffer.data(), Uint32(k * frameBytes), Uint32(frameBytes), &cache);
@@ -1164,21 +1171,27 @@ std::vector<std::unique_ptr<Slice>> readDicomFrames(const QString &fileName, QSt
             if (status.bad())
                 return refuse(QStringLiteral("DICOM pixel data unreadable (%1)").arg(status.text()));
             if (bits.allocated == 8) {
-                fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells, bits.stored,
-                         bits.highBit, isSigned, slope, intercept, &slice->min, &slice->max);
+                written = fillGrid(grid, reinterpret_cast<const Uint8 *>(buffer.data()), cells,
+                                   bits.stored, bits.highBit, isSigned, slope, intercept,
+                                   &slice->min, &slice->max);
             } else if (bits.allocated == 16) {
-                fillGrid(grid, reinterpret_cast<const Uint16 *>(buffer.data()), cells,
-                         bits.stored, bits.highBit, isSigned, slope, intercept, &slice->min,
-                         &slice->max);
+                written = fillGrid(grid, reinterpret_cast<const Uint16 *>(buffer.data()), cells,
+                                   bits.stored, bits.highBit, isSigned, slope, intercept,
+                                   &slice->min, &slice->max);
             } else {
                 if (halvesTurned) {
                     for (size_t i = 0; i < size_t(cells); ++i)
                         buffer[i] = buffer[i] << 16 | buffer[i] >> 16;
                 }
-                fillGrid<Uint32, qint64>(grid, buffer.data(), cells, bits.stored, bits.highBit,
-                                         isSigned, slope, intercept, &slice->min, &slice->max);
+                written = fillGrid<Uint32, qint64>(grid, buffer.data(), cells, bits.stored,
+                                                   bits.highBit, isSigned, slope, intercept,
+                                                   &slice->min, &slice->max);
             }
         }
+        if (!written)
+            return refuse(noMemory);
+        if (!grid.isNarrow() && !hold.take(wideMemory))
+            return refuse(overBudget);
         if (!finiteRange(slice->min, slice->max))
             return refuse(QStringLiteral("DICOM rescaled values beyond the range of numbers"));
         slice->dicom = std::move(places[size_t(k)]);

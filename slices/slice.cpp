@@ -68,6 +68,7 @@ bool Slice::readPicture(const QString &fileName)
 
 void Slice::takePicture(QImage picture)
 {
+    dropGrid();
     isImage = true;
     image = std::move(picture);
     width = image.width();
@@ -129,10 +130,11 @@ qint64 Slice::memoryBytes() const
 void Slice::dropGrid()
 {
     rows.clear();
+    narrow = nullptr;
     block.reset();
 }
 
-void SliceBlockFree::operator()(double *cells) const
+void SliceBlockFree::operator()(std::byte *cells) const
 {
 #ifdef Q_OS_LINUX
     if (mapped) {
@@ -143,14 +145,10 @@ void SliceBlockFree::operator()(double *cells) const
     delete[] cells;
 }
 
-double *Slice::makeBlockGrid(int columns, int rowCount)
+std::unique_ptr<std::byte[], SliceBlockFree> Slice::allocateBlock(size_t bytes)
 {
-    dropGrid();
-    if (columns <= 0 || rowCount <= 0)
-        return nullptr;
-    const size_t count = size_t(columns) * size_t(rowCount);
-    double *cells = nullptr;
-    SliceBlockFree held{ count * sizeof(double), false };
+    std::byte *cells = nullptr;
+    SliceBlockFree held{ bytes, false };
 #ifdef Q_OS_LINUX
     // Every page of fresh memory costs a fault when first written, and for a
     // long series of large slices those faults were most of a first load; in
@@ -175,17 +173,26 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
             if (aligned > first)
                 munmap(start, aligned - first);
             munmap(reinterpret_cast<void *>(aligned + span), first + largePage - aligned);
-            cells = reinterpret_cast<double *>(aligned);
+            cells = reinterpret_cast<std::byte *>(aligned);
             held = { span, true };
             madvise(cells, span, MADV_HUGEPAGE);
         }
     }
 #endif
     if (!cells)
-        cells = new (std::nothrow) double[count]();
-    if (!cells)
+        cells = new (std::nothrow) std::byte[bytes]();
+    return std::unique_ptr<std::byte[], SliceBlockFree>(cells, held);
+}
+
+double *Slice::makeBlockGrid(int columns, int rowCount)
+{
+    dropGrid();
+    if (columns <= 0 || rowCount <= 0)
         return nullptr;
-    block = std::unique_ptr<double[], SliceBlockFree>(cells, held);
+    block = allocateBlock(size_t(columns) * size_t(rowCount) * sizeof(double));
+    if (!block)
+        return nullptr;
+    auto *cells = reinterpret_cast<double *>(block.get());
     try {
         rows.reserve(rowCount);
         if (rows.capacity() < rowCount) {
@@ -203,13 +210,40 @@ double *Slice::makeBlockGrid(int columns, int rowCount)
     return cells;
 }
 
-double *Slice::makeCells(int columns, int rowCount)
+qint16 *Slice::makeNarrowCells(int columns, int rowCount)
 {
     isImage = false;
     image = QImage();
-    double *cells = makeBlockGrid(columns, rowCount);
-    width = cells ? columns : 0;
-    height = cells ? rowCount : 0;
+    dropGrid();
+    width = 0;
+    height = 0;
+    if (columns <= 0 || rowCount <= 0)
+        return nullptr;
+    block = allocateBlock(size_t(columns) * size_t(rowCount) * sizeof(qint16));
+    if (!block)
+        return nullptr;
+    narrow = reinterpret_cast<qint16 *>(block.get());
+    width = columns;
+    height = rowCount;
+    return narrow;
+}
+
+double *Slice::widenCells(qsizetype filled)
+{
+    if (!narrow)
+        return nullptr;
+    // The narrow block stays until the doubles hold its values.
+    std::unique_ptr<std::byte[], SliceBlockFree> kept = std::move(block);
+    const qint16 *from = narrow;
+    narrow = nullptr;
+    double *cells = makeBlockGrid(width, height);
+    if (!cells) {
+        block = std::move(kept);
+        narrow = reinterpret_cast<qint16 *>(block.get());
+        return nullptr;
+    }
+    for (qsizetype i = 0; i < filled; ++i)
+        cells[i] = from[i];
     return cells;
 }
 

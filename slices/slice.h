@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,7 +20,7 @@ struct SliceBlockFree
 {
     size_t bytes = 0;
     bool mapped = false;
-    void operator()(double *cells) const;
+    void operator()(std::byte *cells) const;
 };
 
 // Where a DICOM image lies, as its header says: each attribute with whether
@@ -41,7 +42,9 @@ struct DicomPlacement
 };
 
 // One two-dimensional slice read from one file: either a picture, kept as
-// read, or a grid of values from one of the two text formats.
+// read, or a grid of values: the text formats' doubles in `rows`, or for
+// scanner files whose values are all whole numbers within 16 bits those
+// numbers alone (`narrowCells`, with `rows` empty).
 class Slice
 {
 public:
@@ -63,11 +66,17 @@ public:
     bool readPicture(const QString &fileName);
     // Makes the slice this picture, as readPicture does with what it reads.
     void takePicture(QImage picture);
-    // For readers of files that hold many slices: makes the slice a grid of
-    // columns x rowCount zeros in one block, which the rows view, and gives
-    // its first cell (row after row), or nullptr without memory. The caller
-    // fills the cells and sets min and max.
-    double *makeCells(int columns, int rowCount);
+    // The slice's cells when it keeps them as 16-bit whole numbers, row after
+    // row; nullptr otherwise.
+    const qint16 *narrowCells() const { return narrow; }
+    // For the scanner readers (CellWriter): makes the slice a grid of
+    // columns x rowCount zeros held as 16-bit numbers, and gives its first
+    // cell, or nullptr without memory.
+    qint16 *makeNarrowCells(int columns, int rowCount);
+    // Turns narrow cells into a grid of doubles in one block, which the rows
+    // view, the first `filled` cells keeping their values; gives the first
+    // cell, or nullptr without memory (the narrow cells are then kept).
+    double *widenCells(qsizetype filled);
     bool readCtImage(const QString &fileName);
     bool readTable(const QString &fileName);
     // Tried last, so only for files every other reader refuses.
@@ -78,7 +87,8 @@ public:
     // yet a forged header cannot make one file claim the whole memory.
     static constexpr qint64 maxCells = qint64(1) << 26;
 
-    // Bytes the values take in memory: the picture, or the rows of the grid.
+    // Bytes the values take in memory: the picture, the narrow cells, or the
+    // rows of the grid.
     qint64 memoryBytes() const;
 
     // How often each value 0..255 occurs in a picture slice; the same
@@ -101,15 +111,20 @@ private:
     // row each. Gives the block's first cell, or nullptr without memory.
     double *makeBlockGrid(int columns, int rowCount);
     void dropGrid();
-    std::unique_ptr<double[], SliceBlockFree> block;
+    static std::unique_ptr<std::byte[], SliceBlockFree> allocateBlock(size_t bytes);
+    std::unique_ptr<std::byte[], SliceBlockFree> block;
+    qint16 *narrow = nullptr; // into block
     mutable std::once_flag tilesMade;
     mutable std::unique_ptr<SliceTiles> tileSummary;
 };
 
 inline double Slice::valueAt(int x, int y) const
 {
-    if (!isImage)
+    if (!isImage) {
+        if (narrow)
+            return narrow[qsizetype(y) * width + x];
         return rows.at(y).at(x);
+    }
     // A picture's value is the blue component, the lowest eight bits of the
     // pixel's colour; the common formats are read straight from the scan line.
     switch (image.format()) {

@@ -86,39 +86,38 @@ void narrowText(SliceTiles &t, int w, int h)
     if (qint64(w) * h > std::numeric_limits<int>::max())
         return;
     try {
-        t.narrow.resize(size_t(w) * size_t(h));
+        t.ownNarrow.resize(size_t(w) * size_t(h));
     } catch (const std::bad_alloc &) {
         return; // the doubles serve
     }
-    qint16 *cell = t.narrow.data();
+    qint16 *cell = t.ownNarrow.data();
     for (int y = 0; y < h; ++y) {
         const double *line = t.lines[y];
         for (int x = 0; x < w; ++x) {
             const double v = line[x];
             // Not a number fails both comparisons.
             if (!(v >= -32768 && v <= 32767) || v != std::trunc(v) || (v == 0 && std::signbit(v))) {
-                t.narrow = {};
+                t.ownNarrow = {};
                 return;
             }
             *cell++ = qint16(v);
         }
     }
+    t.narrow = t.ownNarrow.data();
 }
 
-void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
+// Bounds of a value per tile, in doubles as for text.
+template<typename Cell>
+void boundTiles(SliceTiles &t, int h, int w, Cell cell)
 {
-    t.lines.resize(size_t(h));
-    for (int y = 0; y < h; ++y)
-        t.lines[y] = slice.rows.at(y).constData();
     const size_t count = size_t(t.columns) * size_t(t.rows);
     t.low.assign(count, std::numeric_limits<double>::infinity());
     t.high.assign(count, -std::numeric_limits<double>::infinity());
     for (int y = 0; y < h; ++y) {
-        const double *line = t.lines[y];
         double *low = t.low.data() + size_t(y >> SliceTiles::shift) * t.columns;
         double *high = t.high.data() + size_t(y >> SliceTiles::shift) * t.columns;
         for (int x = 0; x < w; ++x) {
-            const double v = line[x];
+            const double v = cell(x, y);
             const int tx = x >> SliceTiles::shift;
             // Comparisons with a value that is not a number are false: it is left out.
             if (v < low[tx])
@@ -128,7 +127,21 @@ void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
         }
     }
     block(t.low, t.high, t.blockLow, t.blockHigh, t.columns, t.rows);
+}
+
+void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
+{
+    t.lines.resize(size_t(h));
+    for (int y = 0; y < h; ++y)
+        t.lines[y] = slice.rows.at(y).constData();
+    boundTiles(t, h, w, [&t](int x, int y) { return t.lines[y][x]; });
     narrowText(t, w, h);
+}
+
+void summariseNarrow(const Slice &slice, SliceTiles &t, int w, int h)
+{
+    t.narrow = slice.narrowCells();
+    boundTiles(t, h, w, [&t, w](int x, int y) { return double(t.narrow[qsizetype(y) * w + x]); });
 }
 
 } // namespace
@@ -141,6 +154,9 @@ SliceTiles SliceTiles::of(const Slice &slice)
     if (slice.isImage) {
         w = slice.image.width();
         h = slice.image.height();
+    } else if (slice.narrowCells()) {
+        w = slice.width;
+        h = slice.height;
     } else {
         h = int(slice.rows.size());
         w = h > 0 ? std::numeric_limits<int>::max() : 0;
@@ -156,6 +172,8 @@ SliceTiles SliceTiles::of(const Slice &slice)
     try {
         if (slice.isImage)
             summarisePicture(slice, t, w, h);
+        else if (slice.narrowCells())
+            summariseNarrow(slice, t, w, h);
         else
             summariseText(slice, t, w, h);
     } catch (const std::bad_alloc &) {

@@ -34,12 +34,15 @@ struct SliceTiles
     std::vector<uchar> low8, high8;           // per tile
     std::vector<uchar> blockLow8, blockHigh8; // per block of 2 x 2 tiles
 
-    // Text: the cells of row y start at lines[y].
+    // Grids of doubles: the cells of row y start at lines[y]; empty for a
+    // slice that keeps only 16-bit cells.
     std::vector<const double *> lines;
     // When every cell is a whole number that 16 bits hold, and none is -0,
     // the same values in a quarter of the bytes: cell (x, y) is
-    // narrow[y * width + x]. Empty otherwise.
-    std::vector<qint16> narrow;
+    // narrow[y * width + x]; the slice's own cells, or for a text slice
+    // ownNarrow. Null otherwise.
+    const qint16 *narrow = nullptr;
+    std::vector<qint16> ownNarrow;
     std::vector<double> low, high;
     std::vector<double> blockLow, blockHigh;
 

@@ -17,6 +17,7 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/slicefile.cpp
     ${CMAKE_CURRENT_LIST_DIR}/volumefile.h
     ${CMAKE_CURRENT_LIST_DIR}/volumecells.h
+    ${CMAKE_CURRENT_LIST_DIR}/cellwriter.h
     ${CMAKE_CURRENT_LIST_DIR}/niftireader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/itkreader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.h

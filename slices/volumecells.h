@@ -1,6 +1,7 @@
 #ifndef SLICES_VOLUMECELLS_H
 #define SLICES_VOLUMECELLS_H
 
+#include "slices/cellwriter.h"
 #include "slices/memorybudget.h"
 #include "slices/slice.h"
 
@@ -108,18 +109,14 @@ public:
         }
     }
 
-    // Takes the budget for every slice and `extraBytes` the reader holds
-    // besides; the reason when it cannot.
+    // Takes the budget for every slice as 16-bit cells and `extraBytes` the
+    // reader holds besides; the reason when it cannot. A slice that needs
+    // doubles takes the difference as it is made.
     QString takeBudget(qint64 extraBytes)
     {
-        const qint64 perSlice = layout.sliceCells() * qint64(sizeof(double))
-                + layout.rows * qint64(sizeof(QList<double>));
-        if (!hold.take(perSlice * layout.slices + extraBytes)) {
-            return QStringLiteral("volume of %1 x %2 x %3 cells beyond the memory budget")
-                    .arg(layout.columns)
-                    .arg(layout.rows)
-                    .arg(layout.slices);
-        }
+        const qint64 perSlice = layout.sliceCells() * qint64(sizeof(qint16));
+        if (!hold.take(perSlice * layout.slices + extraBytes))
+            return overBudget();
         return {};
     }
 
@@ -130,25 +127,34 @@ public:
     QString addSlice(const unsigned char *stored)
     {
         auto slice = std::make_unique<Slice>();
-        double *cells = slice->makeCells(int(layout.columns), int(layout.rows));
-        if (!cells) {
-            return QStringLiteral("no memory for a grid of %1 x %2")
-                    .arg(layout.columns)
-                    .arg(layout.rows);
-        }
+        const QString noMemory = QStringLiteral("no memory for a grid of %1 x %2")
+                                         .arg(layout.columns)
+                                         .arg(layout.rows);
+        CellWriter cells;
+        if (!cells.begin(*slice, int(layout.columns), int(layout.rows)))
+            return noMemory;
         double low = std::numeric_limits<double>::infinity();
         double high = -low;
+        bool written = false;
         switch (layout.type) {
-        case StoredType::Int8: fill<qint8>(stored, cells, &low, &high); break;
-        case StoredType::UInt8: fill<quint8>(stored, cells, &low, &high); break;
-        case StoredType::Int16: fill<qint16>(stored, cells, &low, &high); break;
-        case StoredType::UInt16: fill<quint16>(stored, cells, &low, &high); break;
-        case StoredType::Int32: fill<qint32>(stored, cells, &low, &high); break;
-        case StoredType::UInt32: fill<quint32>(stored, cells, &low, &high); break;
-        case StoredType::Int64: fill<qint64>(stored, cells, &low, &high); break;
-        case StoredType::UInt64: fill<quint64>(stored, cells, &low, &high); break;
-        case StoredType::Float32: fill<float>(stored, cells, &low, &high); break;
-        case StoredType::Float64: fill<double>(stored, cells, &low, &high); break;
+        case StoredType::Int8: written = fill<qint8>(stored, cells, &low, &high); break;
+        case StoredType::UInt8: written = fill<quint8>(stored, cells, &low, &high); break;
+        case StoredType::Int16: written = fill<qint16>(stored, cells, &low, &high); break;
+        case StoredType::UInt16: written = fill<quint16>(stored, cells, &low, &high); break;
+        case StoredType::Int32: written = fill<qint32>(stored, cells, &low, &high); break;
+        case StoredType::UInt32: written = fill<quint32>(stored, cells, &low, &high); break;
+        case StoredType::Int64: written = fill<qint64>(stored, cells, &low, &high); break;
+        case StoredType::UInt64: written = fill<quint64>(stored, cells, &low, &high); break;
+        case StoredType::Float32: written = fill<float>(stored, cells, &low, &high); break;
+        case StoredType::Float64: written = fill<double>(stored, cells, &low, &high); break;
+        }
+        if (!written)
+            return noMemory;
+        if (!cells.isNarrow()) {
+            const qint64 wider = layout.sliceCells() * qint64(sizeof(double) - sizeof(qint16))
+                    + layout.rows * qint64(sizeof(QList<double>));
+            if (!hold.take(wider))
+                return overBudget();
         }
         if (!(std::isfinite(low) && std::isfinite(high)))
             return QStringLiteral("volume values scaled beyond the range of numbers");
@@ -165,13 +171,21 @@ public:
     std::vector<std::unique_ptr<Slice>> take() { return std::move(made); }
 
 private:
+    QString overBudget() const
+    {
+        return QStringLiteral("volume of %1 x %2 x %3 cells beyond the memory budget")
+                .arg(layout.columns)
+                .arg(layout.rows)
+                .arg(layout.slices);
+    }
+
     template<typename T>
-    void fill(const unsigned char *stored, double *cells, double *low, double *high) const
+    bool fill(const unsigned char *stored, CellWriter &cells, double *low, double *high) const
     {
         const qint64 count = layout.sliceCells();
         double least = *low;
         double most = *high;
-        for (qint64 i = 0; i < count; ++i) {
+        const bool written = cells.fill(count, [&](qsizetype i) {
             T number;
             std::memcpy(&number, stored + i * qint64(sizeof(T)), sizeof(T));
             if constexpr (sizeof(T) > 1) {
@@ -195,12 +209,13 @@ private:
                 if (std::isnan(value))
                     value = std::numeric_limits<double>::infinity();
             }
-            cells[i] = value;
             least = std::min(least, value);
             most = std::max(most, value);
-        }
+            return value;
+        });
         *low = least;
         *high = most;
+        return written;
     }
 
     const VolumeLayout layout;

@@ -19,6 +19,20 @@ inline QList<QList<double>> grid(const QString &text)
     return rows;
 }
 
+// A slice's values as rows, however the slice keeps them.
+template<typename Slice>
+QList<QList<double>> cellsOf(const Slice &slice)
+{
+    QList<QList<double>> rows;
+    for (int y = 0; y < slice.height; ++y) {
+        QList<double> cells;
+        for (int x = 0; x < slice.width; ++x)
+            cells.append(slice.valueAt(x, y));
+        rows.append(cells);
+    }
+    return rows;
+}
+
 // Writes the bytes exactly as given (CRLF and BOM stay); the path, or an
 // empty text when the file could not be written.
 inline QString writeFixture(const QString &path, const QByteArray &contents)

@@ -1,6 +1,7 @@
 #include "view/projection.h"
 
 #include "panel/colourscale.h"
+#include "slices/cellwriter.h"
 #include "slices/slice.h"
 #include "view/framedrawing.h"
 #include "view/renderpool.h"
@@ -342,6 +343,21 @@ struct Slices
         return store.back().get();
     }
 
+    // The same values as the scanner readers keep them: 16-bit cells alone
+    // where every value is such a number, else doubles.
+    const Slice *scanner(const QList<QList<double>> &rows)
+    {
+        auto slice = std::make_unique<Slice>();
+        const int h = int(rows.size());
+        const int w = h > 0 ? int(rows.first().size()) : 0;
+        CellWriter cells;
+        if (w > 0 && (!cells.begin(*slice, w, h)
+                      || !cells.fill(qsizetype(w) * h, [&](qsizetype i) { return rows[i / w][i % w]; })))
+            return nullptr;
+        store.push_back(std::move(slice));
+        return store.back().get();
+    }
+
     const Slice *picture(const QImage &image)
     {
         auto slice = std::make_unique<Slice>();
@@ -464,7 +480,8 @@ public:
             if (kind == 0 || (kind == 2 && chance(5)))
                 s.slices.append(slices.picture(picture(s.sw, s.sh)));
             else
-                s.slices.append(slices.text(rows(s.sw, s.sh, kind == 1)));
+                s.slices.append(chance(50) ? slices.text(rows(s.sw, s.sh, kind == 1))
+                                           : slices.scanner(rows(s.sw, s.sh, kind == 1)));
         }
         const double lowest = kind == 0 ? 0 : kind == 1 ? 0 : -50;
         const double highest = kind == 0 ? 255 : kind == 1 ? 10 : 300;
@@ -598,7 +615,7 @@ public:
                 rows[y][x] = kind == 3 ? std::round(v / 30) : v;
             }
         }
-        return slices.text(rows);
+        return chance(50) ? slices.text(rows) : slices.scanner(rows);
     }
 
     // kind: 0 pictures, 1 real values, 2 with values not finite, 3 whole

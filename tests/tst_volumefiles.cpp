@@ -23,7 +23,10 @@ class tst_VolumeFiles : public QObject
 private slots:
     void volumes_data();
     void volumes();
+    void sameVolumeAlike_data();
     void sameVolumeAlike();
+    void budget_data();
+    void budget();
     void refused_data();
     void refused();
 };
@@ -292,10 +295,31 @@ void tst_VolumeFiles::volumes()
     }
 }
 
-// One volume as a DICOM series, as NIfTI and as text slices: the same values,
-// the same shape where the files give one, the same picture.
+// One volume as a DICOM series (of whole stored numbers), as NIfTI and as
+// text slices: the same values, range, histogram and picture, whether the
+// scanner files keep 16-bit cells or doubles; the same shape where the files
+// give one.
+void tst_VolumeFiles::sameVolumeAlike_data()
+{
+    QTest::addColumn<char>("type");
+    QTest::addColumn<double>("slope");
+    QTest::addColumn<double>("intercept");
+    QTest::addColumn<int>("wide"); // the slices that hold doubles, a bit each
+    QTest::newRow("slope 1, intercept -1024") << 'h' << 1.0 << -1024.0 << 0b0000;
+    QTest::newRow("slope 2.5: halves from the second cell on") << 'h' << 2.5 << -1000.0 << 0b1111;
+    // Stored 0 in the second slice gives -0.
+    QTest::newRow("slope -2, intercept -0") << 'h' << -2.0 << -0.0 << 0b0010;
+    // The last cell of the last slice is 32768.
+    QTest::newRow("one value beyond 16 bits") << 'h' << 1.0 << 32703.0 << 0b1000;
+    QTest::newRow("floats") << 'f' << 1.0 << 0.0 << 0b1111;
+}
+
 void tst_VolumeFiles::sameVolumeAlike()
 {
+    QFETCH(char, type);
+    QFETCH(double, slope);
+    QFETCH(double, intercept);
+    QFETCH(int, wide);
     QTemporaryDir dir;
     QStringList series;
     QStringList texts;
@@ -304,17 +328,21 @@ void tst_VolumeFiles::sameVolumeAlike()
         image.rows = rows;
         image.columns = columns;
         image.representation = 1;
-        image.slope = "2.5";
-        image.intercept = "-1000";
+        image.slope = QString::number(slope);
+        // Numbers print -0 as 0.
+        image.intercept = intercept == 0 && std::signbit(intercept) ? QStringLiteral("-0")
+                                                                    : QString::number(intercept);
         image.position = QStringLiteral("0\\0\\%1").arg(2 * k);
         image.pixelSpacing = "0.75\\0.5";
         QByteArray text = "#VELD-CTImg\n# Range_X1 = 2\n# Range_Y1 = 1\n";
         for (int y = 0; y < rows; ++y) {
             for (int x = 0; x < columns; ++x) {
-                const double s = stored(x, y, k, 'h');
+                double s = stored(x, y, k, type);
                 image.raw.append(quint16(qint16(s)));
+                // Not a number is 0 in every reader.
+                s = std::isnan(s) ? 0 : s;
                 text += QByteArray::number(x) + ' ' + QByteArray::number(y) + ' '
-                        + QByteArray::number(s * 2.5 - 1000) + '\n';
+                        + QByteArray::number(s * slope + intercept, 'g', 17) + '\n';
             }
         }
         series.append(dir.filePath(QStringLiteral("s%1.dcm").arg(k)));
@@ -322,24 +350,46 @@ void tst_VolumeFiles::sameVolumeAlike()
         texts.append(write(dir.filePath(QStringLiteral("t%1.dat").arg(k)), text));
     }
     Nifti n;
-    n.slope = 2.5;
-    n.intercept = -1000;
-    const QString nifti = write(dir.filePath("v.nii.gz"), niftiHeader(n) + volumeData('h', false));
+    n.slope = slope;
+    n.intercept = intercept;
+    if (type == 'f') {
+        n.datatype = 16;
+        n.bitpix = 32;
+    }
+    const QString nifti = write(dir.filePath("v.nii.gz"), niftiHeader(n) + volumeData(type, false));
 
+    // Floats have no DICOM series here: the text slices stand first.
     SliceDatas sets[3];
-    QCOMPARE(load(sets[0], series).size(), depth);
+    QCOMPARE(load(sets[0], texts).size(), depth);
     QCOMPARE(load(sets[1], { nifti }).size(), depth);
-    QCOMPARE(load(sets[2], texts).size(), depth);
-    QCOMPARE(sets[1].fileShape.z, sets[0].fileShape.z);
-    QCOMPARE(sets[1].fileShape.ry, sets[0].fileShape.ry);
+    const int count = type == 'f' ? 2 : 3;
+    if (count == 3) {
+        QCOMPARE(load(sets[2], series).size(), depth);
+        QCOMPARE(sets[1].fileShape.z, sets[2].fileShape.z);
+        QCOMPARE(sets[1].fileShape.ry, sets[2].fileShape.ry);
+    }
     QImage pictures[3];
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < count; ++i) {
         QCOMPARE(sets[i].min, sets[0].min);
         QCOMPARE(sets[i].max, sets[0].max);
+        QCOMPARE(sets[i].counts, sets[0].counts);
         for (int k = 0; k < depth; ++k) {
+            const Slice *slice = sets[i].slices.at(k);
+            if (i > 0) {
+                const bool narrow = !(wide & 1 << k);
+                QCOMPARE(slice->narrowCells() != nullptr, narrow);
+                const qint64 cells = columns * rows;
+                QCOMPARE(slice->memoryBytes(),
+                         narrow ? cells * 2 : cells * 8 + rows * qint64(sizeof(QList<double>)));
+            }
             for (int y = 0; y < rows; ++y) {
-                for (int x = 0; x < columns; ++x)
-                    QCOMPARE(sets[i].slices.at(k)->valueAt(x, y), sets[0].slices.at(k)->valueAt(x, y));
+                for (int x = 0; x < columns; ++x) {
+                    // The text reader makes -0 a 0; the scanner readers keep it.
+                    const double v = slice->valueAt(x, y);
+                    QCOMPARE(v, sets[0].slices.at(k)->valueAt(x, y));
+                    if (i > 0)
+                        QCOMPARE(std::signbit(v), std::signbit(sets[1].slices.at(k)->valueAt(x, y)));
+                }
             }
         }
         SetSnapshot snapshot;
@@ -361,8 +411,37 @@ void tst_VolumeFiles::sameVolumeAlike()
     QImage white(32, 32, QImage::Format_ARGB32);
     white.fill(Qt::white);
     QVERIFY(pictures[0] != white);
-    QCOMPARE(pictures[1], pictures[0]);
-    QCOMPARE(pictures[2], pictures[0]);
+    for (int i = 1; i < count; ++i)
+        QCOMPARE(pictures[i], pictures[0]);
+}
+
+// The budget counts cells as they are held: a volume of whole numbers takes
+// two bytes a cell, one that needs doubles takes those.
+void tst_VolumeFiles::budget_data()
+{
+    QTest::addColumn<char>("type");
+    QTest::addColumn<int>("datatype");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("int16 fits as 16-bit cells") << 'h' << 4 << QString();
+    QTest::newRow("floats would not fit")
+            << 'f' << 16 << "volume of 3 x 2 x 4 cells beyond the memory budget";
+}
+
+void tst_VolumeFiles::budget()
+{
+    QFETCH(char, type);
+    QFETCH(int, datatype);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    Nifti n;
+    n.datatype = datatype;
+    n.bitpix = datatype == 4 ? 16 : 32;
+    const QString name = write(dir.filePath("v.nii"), niftiHeader(n) + volumeData(type, false));
+    SliceDatas::setMemoryBudget(columns * rows * depth * 2 + 16);
+    const FileSlices read = readSliceFile(name);
+    SliceDatas::setMemoryBudget(SliceDatas::defaultMemoryBudget());
+    QCOMPARE(read.whyNot, reason);
+    QCOMPARE(int(read.slices.size()), reason.isEmpty() ? depth : 0);
 }
 
 void tst_VolumeFiles::refused_data()

@@ -32,6 +32,8 @@ bool coversSet(const Slice *slice, int sw, int sh)
         return false;
     if (slice->isImage)
         return slice->image.width() >= sw && slice->image.height() >= sh;
+    if (slice->narrowCells())
+        return slice->width >= sw && slice->height >= sh;
     if (slice->rows.size() < sh)
         return false;
     for (qsizetype y = 0; y < sh; ++y) {

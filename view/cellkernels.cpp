@@ -51,8 +51,8 @@ inline void take(const CellFrame &f, CellPacket &p, int ray, int i, int j, int k
     const SliceTiles &t = *s.tiles;
     double value;
     if (s.text) {
-        value = t.narrow.empty() ? t.lines[row][column]
-                                 : t.narrow[size_t(row) * size_t(t.width) + column];
+        value = t.narrow ? t.narrow[size_t(row) * size_t(t.width) + column]
+                         : t.lines[row][column];
     } else {
         value = t.plane[qsizetype(row) * t.lineStride + qsizetype(column) * t.cellStride];
     }
@@ -443,7 +443,7 @@ __attribute__((target("avx2"))) void sampleCellsTextAvx2(const CellFrame &f, con
     const __m128i width = _mm_set1_epi32(t.width);
     const TextKeys4 keys(f);
     const double *const *lines = t.lines.data();
-    const qint16 *cells = t.narrow.data();
+    const qint16 *cells = t.narrow;
     const __m256d reach = _mm256_set1_pd(bound.key);
     __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
     quint64 plainly = 0;
@@ -604,8 +604,7 @@ void sampleCellsOpen(const CellFrame &f, CellPacket &p, int layer, const Prospec
             return;
         const LayerSamplers &kernels =
                 f.exactB && f.exactC ? layerSamplers().still : layerSamplers().moving;
-        const LayerSampler kernel = s.text ? (s.tiles->narrow.empty() ? kernels.text
-                                                                       : kernels.narrowText)
+        const LayerSampler kernel = s.text ? (s.tiles->narrow ? kernels.narrowText : kernels.text)
                                            : (s.offsets32 ? kernels.pictures : nullptr);
         if (kernel)
             kernel(f, s, p, layer, from, to, bound);

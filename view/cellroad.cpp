@@ -198,8 +198,8 @@ void keepStill(const CellFrame &f, const TiledSlice &s, int j, CellPacket &p, in
         p.still[r] = t.plane + j * along;
         p.stillStep[r] = across;
         p.stillKind[r] = CellPacket::Picture;
-    } else if (!t.narrow.empty()) {
-        p.still[r] = t.narrow.data() + (f.A == 0 ? qsizetype(j) * t.width : j);
+    } else if (t.narrow) {
+        p.still[r] = t.narrow + (f.A == 0 ? qsizetype(j) * t.width : j);
         p.stillStep[r] = f.A == 0 ? 1 : t.width;
         p.stillKind[r] = CellPacket::Narrow;
     } else if (f.A == 0) {

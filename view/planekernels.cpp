@@ -55,8 +55,8 @@ inline void take(const PlaneFrame &f, const SliceTiles &t, PlanePacket &p, int r
                  bool inLayer)
 {
     if constexpr (text) {
-        const double value = t.narrow.empty() ? t.lines[row][column]
-                                              : t.narrow[size_t(row) * size_t(t.width) + column];
+        const double value = t.narrow ? t.narrow[size_t(row) * size_t(t.width) + column]
+                                      : t.lines[row][column];
         const double key = f.keySign * value;
         if (key >= f.keptLow && key <= f.keptHigh && key > p.key[r])
             p.key[r] = key;
@@ -241,7 +241,7 @@ __attribute__((target("avx2"))) void sampleTextAvx2(const PlaneFrame &f, const T
     const __m128i width = _mm_set1_epi32(t.width);
     const TextKeys4 keys(f);
     const double *const *lines = t.lines.data();
-    const qint16 *cells = t.narrow.data();
+    const qint16 *cells = t.narrow;
     const __m256d reach = _mm256_set1_pd(bound);
     __m256d least = _mm256_set1_pd(std::numeric_limits<double>::infinity());
     quint64 plainly = 0;
@@ -331,8 +331,7 @@ void samplePlaneOpen(const PlaneFrame &f, const TiledSlice &s, PlanePacket &p,
     const double zu = s.z * f.u.perZ;
     const double zw = s.z * f.w.perZ;
     if (s.text)
-        (s.tiles->narrow.empty() ? samplers().text : samplers().narrowText)(f, s, p, zu, zw,
-                                                                            bound.key);
+        (s.tiles->narrow ? samplers().narrowText : samplers().text)(f, s, p, zu, zw, bound.key);
     else if (s.offsets32)
         samplers().pictures(f, s, p, zu, zw, bound.code);
     else

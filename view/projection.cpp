@@ -32,7 +32,7 @@
 namespace {
 
 // How one slice hands out its values, decided once per slice, not per sample.
-enum class Source { Grey8, Rgb32, Text, Other };
+enum class Source { Grey8, Rgb32, Text, Narrow, Other };
 
 struct SliceSource
 {
@@ -98,7 +98,7 @@ SliceSource sourceOf(const Slice *slice)
     SliceSource s;
     s.slice = slice;
     if (!slice->isImage) {
-        s.source = Source::Text;
+        s.source = slice->narrowCells() ? Source::Narrow : Source::Text;
         return s;
     }
     switch (slice->image.format()) {
@@ -253,6 +253,9 @@ void sampleSlice(const SetFrame &f, const SliceSource &s, int from, int to, Rays
             I = table[line[column] & 0xff];
         } else if constexpr (source == Source::Text) {
             I = intensity(s.slice->rows.at(row).at(column), f.low, f.high);
+        } else if constexpr (source == Source::Narrow) {
+            I = intensity(s.slice->narrowCells()[qsizetype(row) * s.slice->width + column], f.low,
+                          f.high);
         } else {
             I = intensity(s.slice->valueAt(column, row), f.low, f.high);
         }
@@ -282,6 +285,9 @@ void sampleSlice(const SetFrame &f, const SliceSource &s, int from, int to, Rays
         break;
     case Source::Text:
         sampleSlice<Source::Text, section>(f, s, from, to, r);
+        break;
+    case Source::Narrow:
+        sampleSlice<Source::Narrow, section>(f, s, from, to, r);
         break;
     case Source::Other:
         sampleSlice<Source::Other, section>(f, s, from, to, r);

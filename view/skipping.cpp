@@ -44,7 +44,8 @@ bool collectSlices(const SetSnapshot &set, const QList<double> &planes,
         if (!tiles.usable) {
             // A slice without a summary: either it has no cells (and is
             // passed over by both roads) or memory ran short.
-            if (slice->isImage ? !slice->image.isNull() : !slice->rows.isEmpty())
+            if (slice->isImage ? !slice->image.isNull()
+                              : (slice->narrowCells() || !slice->rows.isEmpty()))
                 return false;
             continue;
         }
@@ -103,8 +104,8 @@ void prefetchCells(const TiledSlice &s, int c0, int c1, int r0, int r1)
         return;
     const SliceTiles &t = *s.tiles;
     for (int row = r0; row <= r1; ++row) {
-        if (!t.narrow.empty()) {
-            const qint16 *line = t.narrow.data() + qsizetype(row) * t.width;
+        if (t.narrow) {
+            const qint16 *line = t.narrow + qsizetype(row) * t.width;
             __builtin_prefetch(line + c0);
             __builtin_prefetch(line + c1);
         } else if (s.text) {
