@@ -52,6 +52,8 @@ public:
     }
 
     bool isNarrow() const { return narrow != nullptr; }
+    // The narrow cells, for a reader that writes whole numbers itself.
+    qint16 *narrowCells() const { return narrow; }
 
 private:
     Slice *target = nullptr;

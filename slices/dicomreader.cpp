@@ -212,6 +212,28 @@ bool fillGrid(CellWriter &cells, const Sample *raw, qint64 count, int bitsStored
     const Word signBit = isSigned ? Word(1) << (bitsStored - 1) : 0;
     Word least = mask;
     Word most = -mask - 1;
+    // Most scanners: slope 1 and a whole intercept, the sums exact in Word
+    // (and no -0, since stored x 1 is +0 at worst). The cells are written as
+    // 16-bit numbers and kept if the range fits; else written again below.
+    if (cells.isNarrow() && slope == 1.0 && intercept == std::trunc(intercept)
+        && std::abs(intercept) <= 65536.0) {
+        const Word offset = Word(intercept);
+        qint16 *out = cells.narrowCells();
+        for (qint64 i = 0; i < count; ++i) {
+            const Word bits = (Word(raw[i]) >> shift) & mask;
+            const Word stored = bits - 2 * (bits & signBit);
+            least = std::min(least, stored);
+            most = std::max(most, stored);
+            out[i] = qint16(stored + offset);
+        }
+        if (count > 0 && least + offset >= -32768 && most + offset <= 32767) {
+            *low = double(least) + intercept;
+            *high = double(most) + intercept;
+            return true;
+        }
+        least = mask;
+        most = -mask - 1;
+    }
     const bool written = cells.fill(count, [&](qsizetype i) {
         const Word bits = (Word(raw[i]) >> shift) & mask;
         const Word stored = bits - 2 * (bits & signBit);

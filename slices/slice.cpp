@@ -136,6 +136,10 @@ void Slice::dropGrid()
 
 void SliceBlockFree::operator()(std::byte *cells) const
 {
+    if (page) {
+        page.reset();
+        return;
+    }
 #ifdef Q_OS_LINUX
     if (mapped) {
         munmap(cells, bytes);
@@ -145,42 +149,83 @@ void SliceBlockFree::operator()(std::byte *cells) const
     delete[] cells;
 }
 
+namespace {
+
+#ifdef Q_OS_LINUX
+constexpr size_t largePage = size_t(2) << 20;
+
+bool largePagesOn()
+{
+    static const bool on = [] {
+        QFile setting(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+        return setting.open(QIODevice::ReadOnly) && !setting.readAll().contains("[never]");
+    }();
+    return on;
+}
+
+// `span` bytes, a whole number of pages, starting on a large page and asked
+// to be held in large ones; nullptr when the system gives none.
+std::byte *mapLarge(size_t span)
+{
+    void *start = mmap(nullptr, span + largePage, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED)
+        return nullptr;
+    const auto first = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t aligned = (first + largePage - 1) & ~(largePage - 1);
+    if (aligned > first)
+        munmap(start, aligned - first);
+    munmap(reinterpret_cast<void *>(aligned + span), first + largePage - aligned);
+    auto *cells = reinterpret_cast<std::byte *>(aligned);
+    madvise(cells, span, MADV_HUGEPAGE);
+    return cells;
+}
+#endif
+
+} // namespace
+
 std::unique_ptr<std::byte[], SliceBlockFree> Slice::allocateBlock(size_t bytes)
 {
     std::byte *cells = nullptr;
-    SliceBlockFree held{ bytes, false };
+    SliceBlockFree held{ bytes, false, {} };
 #ifdef Q_OS_LINUX
     // Every page of fresh memory costs a fault when first written, and for a
     // long series of large slices those faults were most of a first load; in
     // whole large pages there is one fault per 2 MiB.
     // Without large pages a block of its own would only give its memory back
     // at every load, where the heap keeps it for the next one.
-    static const bool largePages = [] {
-        QFile setting(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
-        return setting.open(QIODevice::ReadOnly) && !setting.readAll().contains("[never]");
-    }();
-    constexpr size_t largePage = size_t(2) << 20;
-    if (largePages && held.bytes >= largePage) {
+    if (largePagesOn() && bytes >= largePage) {
         // Whole small pages after the last whole large one: a slice just
         // beyond a multiple of 2 MiB does not hold nearly twice its cells.
-        const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        const size_t span = (held.bytes + page - 1) / page * page;
-        void *start = mmap(nullptr, span + largePage, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (start != MAP_FAILED) {
-            const auto first = reinterpret_cast<std::uintptr_t>(start);
-            const std::uintptr_t aligned = (first + largePage - 1) & ~(largePage - 1);
-            if (aligned > first)
-                munmap(start, aligned - first);
-            munmap(reinterpret_cast<void *>(aligned + span), first + largePage - aligned);
-            cells = reinterpret_cast<std::byte *>(aligned);
-            held = { span, true };
-            madvise(cells, span, MADV_HUGEPAGE);
+        const size_t small = size_t(sysconf(_SC_PAGESIZE));
+        const size_t span = (bytes + small - 1) / small * small;
+        cells = mapLarge(span);
+        if (cells)
+            held = { span, true, {} };
+    } else if (largePagesOn() && bytes >= largePage / 32) {
+        // Smaller slices share large pages, cut by each reading thread from
+        // its own; a page goes when the last slice cut from it does.
+        thread_local std::shared_ptr<std::byte> page;
+        thread_local size_t used = largePage;
+        const size_t size = (bytes + 63) & ~size_t(63);
+        if (used + size > largePage) {
+            page.reset();
+            if (std::byte *fresh = mapLarge(largePage)) {
+                page = std::shared_ptr<std::byte>(fresh,
+                                                  [](std::byte *p) { munmap(p, largePage); });
+                used = 0;
+            }
+        }
+        if (page) {
+            cells = page.get() + used;
+            used += size;
+            held = { size, false, page };
         }
     }
 #endif
+    // Uninitialised: every maker of a block writes all its cells.
     if (!cells)
-        cells = new (std::nothrow) std::byte[bytes]();
+        cells = new (std::nothrow) std::byte[bytes];
     return std::unique_ptr<std::byte[], SliceBlockFree>(cells, held);
 }
 

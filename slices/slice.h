@@ -15,11 +15,13 @@ class QFile;
 class QTextStream;
 struct SliceTiles;
 
-// Frees a slice's block of cells, mapped or from new[], and knows its size.
+// Frees a slice's block of cells, mapped, cut from a shared large page, or
+// from new[], and knows its size.
 struct SliceBlockFree
 {
     size_t bytes = 0;
     bool mapped = false;
+    mutable std::shared_ptr<std::byte> page; // the large page the block was cut from
     void operator()(std::byte *cells) const;
 };
 
@@ -70,8 +72,8 @@ public:
     // row; nullptr otherwise.
     const qint16 *narrowCells() const { return narrow; }
     // For the scanner readers (CellWriter): makes the slice a grid of
-    // columns x rowCount zeros held as 16-bit numbers, and gives its first
-    // cell, or nullptr without memory.
+    // columns x rowCount 16-bit cells, for the caller to write every one of,
+    // and gives its first cell, or nullptr without memory.
     qint16 *makeNarrowCells(int columns, int rowCount);
     // Turns narrow cells into a grid of doubles in one block, which the rows
     // view, the first `filled` cells keeping their values; gives the first

@@ -386,7 +386,40 @@ SliceDatas::Histogram SliceDatas::computeHistogram(const QList<Slice *> &stack, 
 
     // Counted in 64 bits: a large stack can hold more cells than an int counts.
     std::vector<qint64> tally(bins, 0);
+
+    // 16-bit cells are counted by value first, on the reading threads, each
+    // its share of the stack; each value is then binned once.
+    std::vector<const qint16 *> narrow;
     for (const Slice *slice : stack) {
+        if (!slice->isImage && slice->narrowCells())
+            narrow.push_back(slice->narrowCells());
+    }
+    if (!narrow.empty()) {
+        const qsizetype cells = qsizetype(columns) * rowCount;
+        const int pieces = std::min(readers().workerCount() + 1, int(narrow.size()));
+        std::vector<std::vector<qint64>> byValue(size_t(pieces), std::vector<qint64>(65536, 0));
+        auto count = [&](int piece) {
+            qint64 *values = byValue[size_t(piece)].data() + 32768;
+            const size_t first = narrow.size() * size_t(piece) / size_t(pieces);
+            const size_t last = narrow.size() * size_t(piece + 1) / size_t(pieces);
+            for (size_t k = first; k < last; ++k) {
+                for (qsizetype i = 0; i < cells; ++i)
+                    ++values[narrow[k][i]];
+            }
+        };
+        readers().run(pieces, count);
+        for (int value = -32768; value < 32768; ++value) {
+            qint64 total = 0;
+            for (const std::vector<qint64> &piece : byValue)
+                total += piece[size_t(value + 32768)];
+            if (total > 0)
+                tally[binOf(value)] += total;
+        }
+    }
+
+    for (const Slice *slice : stack) {
+        if (!slice->isImage && slice->narrowCells())
+            continue;
         if (slice->isImage) {
             // A picture holds only the values 0..255; each is binned once.
             const std::array<qint64, 256> values = slice->pictureTally();

@@ -138,10 +138,38 @@ void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
     narrowText(t, w, h);
 }
 
+// Bounded in 16 bits, a tile's eight cells of a row at a time, and only then
+// made doubles: this runs for every slice of a series as it is read.
 void summariseNarrow(const Slice &slice, SliceTiles &t, int w, int h)
 {
     t.narrow = slice.narrowCells();
-    boundTiles(t, h, w, [&t, w](int x, int y) { return double(t.narrow[qsizetype(y) * w + x]); });
+    const size_t count = size_t(t.columns) * size_t(t.rows);
+    std::vector<qint16> low(count, 32767);
+    std::vector<qint16> high(count, -32768);
+    const int whole = w >> SliceTiles::shift;
+    for (int y = 0; y < h; ++y) {
+        const qint16 *line = t.narrow + qsizetype(y) * w;
+        qint16 *tileLow = low.data() + size_t(y >> SliceTiles::shift) * t.columns;
+        qint16 *tileHigh = high.data() + size_t(y >> SliceTiles::shift) * t.columns;
+        for (int tx = 0; tx < whole; ++tx) {
+            const qint16 *cell = line + tx * SliceTiles::size;
+            qint16 least = tileLow[tx];
+            qint16 most = tileHigh[tx];
+            for (int i = 0; i < SliceTiles::size; ++i) {
+                least = std::min(least, cell[i]);
+                most = std::max(most, cell[i]);
+            }
+            tileLow[tx] = least;
+            tileHigh[tx] = most;
+        }
+        for (int x = whole * SliceTiles::size; x < w; ++x) {
+            tileLow[whole] = std::min(tileLow[whole], line[x]);
+            tileHigh[whole] = std::max(tileHigh[whole], line[x]);
+        }
+    }
+    t.low.assign(low.cbegin(), low.cend());
+    t.high.assign(high.cbegin(), high.cend());
+    block(t.low, t.high, t.blockLow, t.blockHigh, t.columns, t.rows);
 }
 
 } // namespace
