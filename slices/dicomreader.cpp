@@ -33,9 +33,16 @@
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -203,6 +210,63 @@ bool integer(DcmItem *item, const DcmTagKey &tag, qint64 *value)
 // the range follows from the smallest and largest stored value.
 // Word is wide enough for the stored value and its sign: 64 bits for samples
 // of 32.
+// 16-bit samples to 16-bit cells in 16-bit lanes, which the compiler turns
+// into vector code: the stored value shifted to the top of the word and back
+// (arithmetically when signed), plus the offset modulo 2^16, which is exact
+// whenever the range the stored values give fits. Returns that range.
+// Eight at a time where the machine has SSE2 (every x86-64): the compiler
+// leaves this loop scalar at -O2. The top bit is flipped for unsigned values,
+// since SSE2 compares only signed 16-bit numbers.
+template<bool isSigned>
+std::pair<qint32, qint32> narrowSamples(qint16 *out, const Uint16 *raw, qint64 count,
+                                        int bitsStored, int highBit, qint16 offset)
+{
+    const int up = 15 - highBit;
+    const int down = 16 - bitsStored;
+    const auto convert = [up, down](Uint16 sample) -> qint32 {
+        if constexpr (isSigned)
+            return qint16(qint16(Uint16(sample << up)) >> down);
+        return Uint16(Uint16(sample << up) >> down);
+    };
+    qint32 least = isSigned ? 32767 : 65535;
+    qint32 most = isSigned ? -32768 : 0;
+    qint64 i = 0;
+#ifdef __SSE2__
+    const __m128i upBy = _mm_cvtsi32_si128(up);
+    const __m128i downBy = _mm_cvtsi32_si128(down);
+    const __m128i shift = _mm_set1_epi16(isSigned ? 0 : qint16(-32768));
+    const __m128i added = _mm_set1_epi16(offset);
+    __m128i low = _mm_set1_epi16(32767);
+    __m128i high = _mm_set1_epi16(-32768);
+    for (; i + 8 <= count; i += 8) {
+        __m128i v = _mm_sll_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(raw + i)), upBy);
+        v = isSigned ? _mm_sra_epi16(v, downBy) : _mm_srl_epi16(v, downBy);
+        const __m128i ordered = _mm_xor_si128(v, shift);
+        low = _mm_min_epi16(low, ordered);
+        high = _mm_max_epi16(high, ordered);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_add_epi16(v, added));
+    }
+    alignas(16) qint16 lows[8];
+    alignas(16) qint16 highs[8];
+    _mm_store_si128(reinterpret_cast<__m128i *>(lows), low);
+    _mm_store_si128(reinterpret_cast<__m128i *>(highs), high);
+    if (i > 0) {
+        for (int j = 0; j < 8; ++j) {
+            const int back = isSigned ? 0 : 32768;
+            least = std::min<qint32>(least, lows[j] + back);
+            most = std::max<qint32>(most, highs[j] + back);
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        const qint32 stored = convert(raw[i]);
+        least = std::min(least, stored);
+        most = std::max(most, stored);
+        out[i] = qint16(Uint16(stored + offset));
+    }
+    return { least, most };
+}
+
 template<typename Sample, typename Word = qint32>
 bool fillGrid(CellWriter &cells, const Sample *raw, qint64 count, int bitsStored, int highBit,
               bool isSigned, double slope, double intercept, double *low, double *high)
@@ -219,6 +283,18 @@ bool fillGrid(CellWriter &cells, const Sample *raw, qint64 count, int bitsStored
         && std::abs(intercept) <= 65536.0) {
         const Word offset = Word(intercept);
         qint16 *out = cells.narrowCells();
+        if constexpr (std::is_same_v<Sample, Uint16>) {
+            if (count > 0) {
+                const auto [leastStored, mostStored] = isSigned
+                        ? narrowSamples<true>(out, raw, count, bitsStored, highBit, qint16(offset))
+                        : narrowSamples<false>(out, raw, count, bitsStored, highBit, qint16(offset));
+                if (leastStored + offset >= -32768 && mostStored + offset <= 32767) {
+                    *low = double(leastStored) + intercept;
+                    *high = double(mostStored) + intercept;
+                    return true;
+                }
+            }
+        }
         for (qint64 i = 0; i < count; ++i) {
             const Word bits = (Word(raw[i]) >> shift) & mask;
             const Word stored = bits - 2 * (bits & signBit);
