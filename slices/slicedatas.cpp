@@ -6,7 +6,6 @@
 
 #include <QColor>
 #include <QDebug>
-#include <QFile>
 #include <QMetaMethod>
 #include <QPainter>
 #include <QPen>
@@ -28,31 +27,10 @@
 #endif
 #include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
-
-// Asks the system to read a file into its cache now, so that the disk works
-// while the files before it are decoded; a first load of a long series
-// waited on each file in turn. Only regular files: opening a pipe could
-// block.
-void readAhead(const QString &fileName)
-{
-#if defined(Q_OS_LINUX)
-    const int fd = open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-        posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-    close(fd);
-#else
-    Q_UNUSED(fileName);
-#endif
-}
 
 qint64 physicalMemory()
 {
@@ -287,11 +265,8 @@ void SliceDatas::filesSelected(QStringList files)
     // which holds at most a batch of slices beyond it for a moment.
     const int batch = 2 * (readers().workerCount() + 1);
     std::vector<FileSlices> reads(size_t(std::min<qsizetype>(batch, order.size())));
-    qsizetype advised = 0;
     for (qsizetype first = 0; first < order.size() && !stopRequested.load(); first += batch) {
         const int count = int(std::min<qsizetype>(batch, order.size() - first));
-        for (; advised < std::min<qsizetype>(first + 4 * batch, order.size()); ++advised)
-            readAhead(order.at(advised));
         auto read = [&](int i) {
             FileSlices &file = reads[size_t(i)];
             file = readSliceFile(order.at(first + i));
