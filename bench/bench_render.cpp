@@ -21,13 +21,15 @@
 // frame, each until the display has painted; with the word "cells" the panel
 // samples by cells.
 // The resident memory (VmRSS and its peak, VmHWM) is printed after the stack
-// is built and after the first frame; the stack holds text copies only when
-// a text case is picked.
+// is built and after the first frame; the stack holds text copies (doubles)
+// only when a text case is picked, and copies in 16-bit cells, as the scanner
+// readers keep a CT series, only when a "scanner" case is.
 
 #include "bench/phantom.h"
 #include "bench/residentmemory.h"
 #include "panel/colourscale.h"
 #include "panel/slicesctrl.h"
+#include "slices/cellwriter.h"
 #include "slices/slice.h"
 #include "view/ctview.h"
 #include "view/projection.h"
@@ -159,6 +161,7 @@ struct Stack
     int sh = 0;
     std::vector<std::unique_ptr<Slice>> pictures;
     std::vector<std::unique_ptr<Slice>> texts;
+    std::vector<std::unique_ptr<Slice>> scanners;
 };
 
 std::unique_ptr<Slice> textCopy(const QImage &image)
@@ -175,7 +178,21 @@ std::unique_ptr<Slice> textCopy(const QImage &image)
     return slice;
 }
 
-bool makeStack(const Options &o, Stack &stack, bool withTexts)
+// The same values as a scanner reader keeps them: 16-bit cells alone.
+std::unique_ptr<Slice> scannerCopy(const QImage &image)
+{
+    auto slice = std::make_unique<Slice>();
+    CellWriter cells;
+    const int w = image.width();
+    if (!cells.begin(*slice, w, image.height())
+        || !cells.fill(qsizetype(w) * image.height(),
+                       [&](qsizetype i) { return image.constScanLine(int(i / w))[i % w]; })) {
+        return nullptr;
+    }
+    return slice;
+}
+
+bool makeStack(const Options &o, Stack &stack, bool withTexts, bool withScanners)
 {
     QStringList names;
     if (!o.dir.isEmpty()) {
@@ -195,9 +212,12 @@ bool makeStack(const Options &o, Stack &stack, bool withTexts)
             std::fprintf(stderr, "cannot read %s\n", qPrintable(names[k]));
             return false;
         }
-        if (withTexts) {
+        if (withTexts || withScanners) {
             const QImage grey = slice->image.convertToFormat(QImage::Format_Grayscale8);
-            stack.texts.push_back(textCopy(grey));
+            if (withTexts)
+                stack.texts.push_back(textCopy(grey));
+            if (withScanners)
+                stack.scanners.push_back(scannerCopy(grey));
         }
         stack.pictures.push_back(std::move(slice));
     }
@@ -208,15 +228,21 @@ bool makeStack(const Options &o, Stack &stack, bool withTexts)
         slice->tiles();
     for (auto &slice : stack.texts)
         slice->tiles();
+    for (auto &slice : stack.scanners)
+        slice->tiles();
     return true;
 }
 
-SetSnapshot setOf(const Stack &stack, bool text, int n, const Options &o, Sampling sampling)
+SetSnapshot setOf(const Stack &stack, const QString &kind, int n, const Options &o,
+                  Sampling sampling)
 {
     static const QColor volume[] = {{0, 127, 127}, {127, 0, 127}, {127, 127, 0}};
     static const QColor section[] = {{127, 0, 0}, {0, 127, 0}, {0, 0, 127}};
     SetSnapshot set;
-    for (const auto &slice : text ? stack.texts : stack.pictures)
+    const auto &slices = kind == "text" ? stack.texts
+            : kind == "scanner"         ? stack.scanners
+                                        : stack.pictures;
+    for (const auto &slice : slices)
         set.slices.append(slice.get());
     set.sw = stack.sw;
     set.sh = stack.sh;
@@ -301,20 +327,21 @@ int renderCases(const Options &o)
 {
     Stack stack;
     const bool withTexts = kindWanted("text", o.words);
-    if (!makeStack(o, stack, withTexts))
+    const bool withScanners = kindWanted("scanner", o.words);
+    if (!makeStack(o, stack, withTexts, withScanners))
         return 1;
     const int ss = int(stack.pictures.size());
     std::printf("stack %dx%dx%d, render threads %d, %d frames per case in each of %d rounds\n",
                 stack.sw, stack.sh, ss, QThread::idealThreadCount(), o.frames, o.rounds);
     const double cells = double(stack.sw) * stack.sh * ss;
-    printMemory(withTexts ? "after building the stack (pictures and texts)"
-                          : "after building the stack (pictures)",
-                cells);
+    const QString held = QStringLiteral("after building the stack (pictures%1%2)")
+                                 .arg(withTexts ? ", texts" : "", withScanners ? ", 16-bit cells" : "");
+    printMemory(qPrintable(held), cells);
     std::vector<Case> cases;
     for (int pixels : {256, 1024}) {
         const double zoom = double(std::max(stack.sw, stack.sh)) / pixels;
         for (const char *view : {"default", "oblique", "side"}) {
-            for (const char *kind : {"picture", "text"}) {
+            for (const char *kind : {"picture", "text", "scanner"}) {
                 for (const char *sampling : {"planes", "cells"}) {
                     for (int sets : {1, 3}) {
                         for (bool section : {false, true}) {
@@ -331,7 +358,7 @@ int renderCases(const Options &o)
                             const Sampling how = QString(sampling) == "cells" ? Sampling::Cells
                                                                               : Sampling::Planes;
                             for (int n = 0; n < sets; ++n) {
-                                c.list.append(setOf(stack, QString(kind) == "text", n, o, how));
+                                c.list.append(setOf(stack, kind, n, o, how));
                                 c.list.back().showSection = section;
                                 c.list.back().nz = viewFrame(view, 0, zoom).nz;
                             }
