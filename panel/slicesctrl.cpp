@@ -54,16 +54,14 @@ int lineColumn(double x, int w)
     return int(std::clamp(std::trunc(x), -2.0, double(w) + 2.0));
 }
 
-// The local files a drop carries, in the order given; a folder gives the
-// files directly inside it, in name order. Only files a file dialog offers
-// count: no pipes or devices, which a reader would wait on for ever.
-QStringList droppedFiles(const QMimeData *mime)
+// The files that paths name, in the order given; a folder gives the files
+// directly inside it, in name order. Only files a file dialog offers count:
+// no pipes or devices, which a reader would wait on for ever.
+QStringList filesOf(const QStringList &paths)
 {
     QStringList names;
-    for (const QUrl &url : mime->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
         if (info.isFile()) {
             names.append(info.absoluteFilePath());
             continue;
@@ -404,13 +402,25 @@ void SlicesCtrl::dragEnterEvent(QDragEnterEvent *event)
 
 void SlicesCtrl::dropEvent(QDropEvent *event)
 {
-    const QStringList names = droppedFiles(event->mimeData());
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    const QStringList names = filesOf(paths);
     if (names.isEmpty())
         return;
     event->acceptProposedAction();
-    // Queued to the worker like the dialog's selection, so a drop during a load
-    // replaces the set once that load is over.
     sliceDatas.queueFiles(names);
+}
+
+void SlicesCtrl::loadPaths(const QStringList &paths)
+{
+    const QStringList names = filesOf(paths);
+    // Queued to the worker like the dialog's selection, so files given during
+    // a load replace the set once that load is over.
+    if (!names.isEmpty())
+        sliceDatas.queueFiles(names);
 }
 
 #ifndef CTSLAB_LITE

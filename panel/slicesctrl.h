@@ -59,6 +59,9 @@ public:
     // first panel is made.
     static void setDefaultSampling(SamplingChoice choice);
 
+    // Loads files and folders as a drop of them on the panel does.
+    void loadPaths(const QStringList &paths);
+
 protected:
     // Files and folders dropped on the panel load as a selection in its dialog.
     void dragEnterEvent(QDragEnterEvent *event) override;
