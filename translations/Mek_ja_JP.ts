@@ -257,5 +257,25 @@
         <source>%1 x %2 mm</source>
         <translation>間隔 %1 x %2 mm</translation>
     </message>
+    <message>
+        <source>Whole range</source>
+        <translation>全範囲</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>脳</translation>
+    </message>
+    <message>
+        <source>Soft tissue</source>
+        <translation>軟部組織</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>肺</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>骨</translation>
+    </message>
 </context>
 </TS>
