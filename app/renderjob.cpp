@@ -313,14 +313,21 @@ void reportSkips(QTextStream &err, qsizetype set, const QList<Skip> &skips, bool
     }
 }
 
-// Whether some value of min..max lies where the window draws it: above its
-// low end, and not in the top 1/256 that vanishes.
+// Whether some value of min..max lies where the window draws it, with an
+// intensity above 0; a window turned upside down draws too.
 bool windowShowsRange(const ColourWindow &window, double min, double max)
 {
-    if (!(window.high > window.low))
+    if (!(window.high != window.low))
         return false;
-    const double top = window.low + (window.high - window.low) * 255 / 256;
-    return max > window.low && min <= top;
+    const auto t = [&window](double v) {
+        return (v - window.low) / (window.high - window.low) * 256;
+    };
+    const double a = t(min);
+    const double b = t(max);
+    // Spans beyond the double range: no warning rather than a wrong one.
+    if (!std::isfinite(a) || !std::isfinite(b))
+        return true;
+    return std::max(a, b) > 0 && std::min(a, b) <= 255;
 }
 
 void fail(QTextStream &err, const QString &message)

@@ -436,6 +436,8 @@ void tst_RenderJob::loadReport_data()
     };
     QTest::newRow("one line per reason") << QStringList() << summary << false;
     QTest::newRow("--verbose names the files") << QStringList{ "--verbose" } << summary << true;
+    QTest::newRow("a window turned upside down still shows")
+            << QStringList{ "--window", "200:50" } << summary << false;
     QTest::newRow("a window above every value")
             << QStringList{ "--window", "300:400" }
             << (QStringList(summary) << "ctslab-render: set 1: the window 300:400 shows none of "
