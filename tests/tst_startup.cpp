@@ -137,7 +137,8 @@ void tst_Startup::commandLineFiles_data()
     QTest::addColumn<QStringList>("files");
 
     QTest::newRow("relative names from the start folder")
-            << QStringList{"-e", "scan", "../b/x.dcm"} << QStringList{"/home/u/scan", "/home/b/x.dcm"};
+            << QStringList{"-e", "scan", "../b/x.dcm"}
+            << QStringList{"/home/u/scan", "/home/b/x.dcm"};
     QTest::newRow("values of -d, -c and -CONFIG are no files")
             << QStringList{"-d", "data", "-c", "my.cfg", "-CONFIG", "o.cfg", "/abs/one.png"}
             << QStringList{"/abs/one.png"};
@@ -146,7 +147,8 @@ void tst_Startup::commandLineFiles_data()
     QTest::newRow("-d without a value") << QStringList{"-d", "-e", "x.png"}
                                         << QStringList{"/home/u/x.png"};
     QTest::newRow("after --, names that begin with -")
-            << QStringList{"--", "-slice.png", "-d"} << QStringList{"/home/u/-slice.png", "/home/u/-d"};
+            << QStringList{"--", "-slice.png", "-d"}
+            << QStringList{"/home/u/-slice.png", "/home/u/-d"};
 }
 
 void tst_Startup::commandLineFiles()
