@@ -27,8 +27,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QTranslator translator;
 
-    // Relative names (configuration, includes, data root) resolve against
-    // the program's own directory, wherever it was started from.
+    // Files named on the command line are the user's, relative to where the
+    // program was started; relative names of its own (configuration,
+    // includes, data root) resolve against the program's own directory.
+    const QStringList files = commandLineFiles(argc, argv, QDir::currentPath());
     QDir::setCurrent(QCoreApplication::applicationDirPath());
 
     config.readCommandLine(argc, argv);
@@ -51,5 +53,7 @@ int main(int argc, char *argv[])
     CtView view(dataRoot, nullptr);
     QObject::connect(&view, SIGNAL(finishing()), &app, SLOT(closeAllWindows()));
     view.show();
+    if (!files.isEmpty())
+        view.sCtrls.first()->loadPaths(files);
     return app.exec();
 }

@@ -7,6 +7,9 @@
 #include <QImageWriter>
 #include <QTextStream>
 
+#include <QMutex>
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -153,6 +156,178 @@ Turn frameTurn(int frame, int frames)
 void turn(ViewState &view, const Vec3 &rax, Turn t)
 {
     rotateAxes(view, rax, t.cosine, t.sine);
+}
+
+// A text as the debug stream quotes it, starting at `at`; *end is the index
+// after its closing quote, or -1 when there is none.
+QString unquoted(const QString &text, qsizetype at, qsizetype *end)
+{
+    *end = -1;
+    if (at >= text.size() || text.at(at) != u'"')
+        return {};
+    QString plain;
+    for (qsizetype i = at + 1; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'"') {
+            *end = i + 1;
+            return plain;
+        }
+        if (c != u'\\' || i + 1 >= text.size()) {
+            plain += c;
+            continue;
+        }
+        const QChar escaped = text.at(++i);
+        if (escaped == u'n') {
+            plain += u'\n';
+        } else if (escaped == u't') {
+            plain += u'\t';
+        } else if (escaped == u'r') {
+            plain += u'\r';
+        } else if (escaped == u'u' && i + 4 < text.size()) {
+            plain += QChar(text.mid(i + 1, 4).toUShort(nullptr, 16));
+            i += 4;
+        } else {
+            plain += escaped;
+        }
+    }
+    return {};
+}
+
+// One file, or the slices of one file, that a load left out.
+struct Skip
+{
+    QString name;
+    QString reason;
+    int count = 1;
+};
+
+// While it lives, what the loading says goes here instead of to standard
+// error: the files left out, each with its reason, and anything the readers
+// and their libraries say, which matters only for a file that then loads.
+// Reading threads speak too, hence the lock.
+class LoadMessages
+{
+public:
+    LoadMessages()
+    {
+        current = this;
+        previous = qInstallMessageHandler(&LoadMessages::take);
+    }
+    ~LoadMessages()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    Q_DISABLE_COPY_MOVE(LoadMessages)
+
+    QList<Skip> skips;
+    QStringList said;
+
+private:
+    static void take(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type != QtDebugMsg && type != QtInfoMsg && type != QtWarningMsg) {
+            previous(type, context, message);
+            return;
+        }
+        QMutexLocker lock(&guard);
+        current->note(message);
+    }
+
+    void note(const QString &message)
+    {
+        static const QRegularExpression budget(
+                QStringLiteral("^Slice memory budget reached, (?:(\\d+) slices of the )?file "
+                               "skipped : \""));
+        qsizetype end = -1;
+        if (message.startsWith(QLatin1String("Skipped \""))) {
+            const QString name = unquoted(message, 8, &end);
+            if (end > 0) {
+                const QString reason = unquoted(message, end + 1, &end);
+                if (end > 0) {
+                    skips.append({ name, reason });
+                    return;
+                }
+            }
+        } else if (const QRegularExpressionMatch match = budget.match(message); match.hasMatch()) {
+            const QString name = unquoted(message, match.capturedEnd() - 1, &end);
+            if (end > 0) {
+                const int count = match.hasCaptured(1) ? match.captured(1).toInt() : 1;
+                skips.append({ name, QStringLiteral("beyond the memory budget"), count });
+                return;
+            }
+        }
+        said.append(message);
+    }
+
+    static inline LoadMessages *current = nullptr;
+    static inline QtMessageHandler previous = nullptr;
+    static inline QMutex guard;
+};
+
+// The reason a summary counts a skip under: files of other sizes, or flat
+// ones, together whatever their sizes or values.
+QString reasonKind(const QString &reason)
+{
+    static const QRegularExpression otherSize(
+            QStringLiteral("^\\d+ x \\d+, the set's slices are (\\d+ x \\d+)$"));
+    if (reason.startsWith(QLatin1String("flat:")))
+        return QStringLiteral("flat, every value the same");
+    if (const QRegularExpressionMatch match = otherSize.match(reason); match.hasMatch())
+        return QStringLiteral("of another size than the set's %1").arg(match.captured(1));
+    return reason;
+}
+
+// One line per reason with its count, in the order the reasons first came;
+// with verbose, each file below its line.
+void reportSkips(QTextStream &err, qsizetype set, const QList<Skip> &skips, bool verbose)
+{
+    QStringList kinds;
+    QList<int> counts;
+    QList<QStringList> names;
+    for (const Skip &skip : skips) {
+        const QString kind = reasonKind(skip.reason);
+        qsizetype at = kinds.indexOf(kind);
+        if (at < 0) {
+            at = kinds.size();
+            kinds.append(kind);
+            counts.append(0);
+            names.append(QStringList());
+        }
+        counts[at] += skip.count;
+        names[at].append(skip.count > 1 ? QStringLiteral("%1 (%2 slices): %3")
+                                                  .arg(skip.name)
+                                                  .arg(skip.count)
+                                                  .arg(skip.reason)
+                                        : skip.name + QLatin1String(": ") + skip.reason);
+    }
+    for (qsizetype i = 0; i < kinds.size(); ++i) {
+        err << QStringLiteral("ctslab-render: set %1: %2 left out: %3\n")
+                        .arg(set + 1)
+                        .arg(counts.at(i))
+                        .arg(kinds.at(i));
+        if (verbose) {
+            for (const QString &line : names.at(i))
+                err << "    " << line << '\n';
+        }
+    }
+}
+
+// Whether some value of min..max lies where the window draws it, with an
+// intensity above 0; a window turned upside down draws too.
+bool windowShowsRange(const ColourWindow &window, double min, double max)
+{
+    if (!(window.high != window.low))
+        return false;
+    const auto t = [&window](double v) {
+        return (v - window.low) / (window.high - window.low) * 256;
+    };
+    const double a = t(min);
+    const double b = t(max);
+    // Spans beyond the double range: no warning rather than a wrong one.
+    if (!std::isfinite(a) || !std::isfinite(b))
+        return true;
+    return std::max(a, b) > 0 && std::min(a, b) <= 255;
 }
 
 void fail(QTextStream &err, const QString &message)
@@ -367,24 +542,38 @@ int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, 
             ++kept;
             bar.show(done + std::min(kept, count), what);
         });
-        // The window's own loading, run here rather than on a worker thread.
-        set.filesSelected(chosen);
+        QList<Skip> skips;
+        QStringList said;
+        {
+            LoadMessages messages;
+            // The window's own loading, run here rather than on a worker thread.
+            set.filesSelected(chosen);
+            skips = messages.skips;
+            said = messages.said;
+        }
         done += count;
+        if (!skips.isEmpty() || (options.verbose && !said.isEmpty()))
+            bar.finish();
+        if (options.verbose) {
+            for (const QString &line : std::as_const(said))
+                err << "ctslab-render: set " << (i + 1) << ": " << line << '\n';
+        }
         if (!set.loaded) {
             bar.finish();
             fail(err, QStringLiteral("set %1: none of its %2 files could be read as a slice")
                               .arg(i + 1)
                               .arg(count));
+            reportSkips(err, i, skips, options.verbose);
             return RenderFailed;
         }
         if (set.account.filesLoaded < count) {
             bar.finish();
-            err << QStringLiteral("ctslab-render: set %1: %2 of %3 files taken; the others are "
-                                  "no slices, flat, or of another size than the first\n")
+            err << QStringLiteral("ctslab-render: set %1: %2 of %3 files taken\n")
                             .arg(i + 1)
                             .arg(set.account.filesLoaded)
                             .arg(count);
         }
+        reportSkips(err, i, skips, options.verbose);
     }
 
     QList<SetSnapshot> sets;
@@ -393,6 +582,18 @@ int runRender(const QStringList &arguments, QTextStream &out, QTextStream &err, 
         sets.append(snapshotOf(*data.at(i), set, int(i)));
         // Spacings far enough apart overflow the shape's arithmetic, which
         // then gives cubes; say so rather than draw them quietly.
+        const ColourWindow window{ sets.last().windowLow, sets.last().windowHigh };
+        const SliceDatas &values = *data.at(i);
+        if (set.showVolume && !windowShowsRange(window, values.min, values.max)) {
+            bar.finish();
+            err << QStringLiteral("ctslab-render: set %1: the window %2:%3 shows none of its "
+                                  "values, which run from %4 to %5; its volume stays blank\n")
+                            .arg(i + 1)
+                            .arg(window.low, 0, 'g', 6)
+                            .arg(window.high, 0, 'g', 6)
+                            .arg(values.min, 0, 'g', 6)
+                            .arg(values.max, 0, 'g', 6);
+        }
         if (set.spaced && !sets.last().shape.measured()) {
             bar.finish();
             err << QStringLiteral("ctslab-render: set %1: the spacing %2,%3,%4 gives no shape "

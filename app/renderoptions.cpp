@@ -24,6 +24,7 @@ const QCommandLineOption turnOption("turn", QString(), "n");
 const QCommandLineOption helpOption(QStringList{ "h", "help" });
 const QCommandLineOption versionOption(QStringList{ "v", "version" });
 const QCommandLineOption listSeriesOption("list-series");
+const QCommandLineOption verboseOption("verbose");
 
 // Set options: they belong to the set they stand in.
 const QCommandLineOption vColorOption({ "volume-colour", "volume-color" }, QString(), "colour");
@@ -245,6 +246,8 @@ bool readGlobalOptions(const QCommandLineParser &parser, RenderOptions *options,
         options->output = parser.value(outputOption);
     if (parser.isSet(listSeriesOption))
         options->listSeries = true;
+    if (parser.isSet(verboseOption))
+        options->verbose = true;
     if (parser.isSet(sizeOption)
         && !readSize(parser.value(sizeOption), &options->width, &options->height, message)) {
         return false;
@@ -332,7 +335,7 @@ RenderRequest parseRenderOptions(const QStringList &arguments, RenderOptions *op
         QCommandLineParser parser;
         parser.addOptions({ outputOption, sizeOption, zoomOption, azimuthOption,
                             elevationOption, rollOption, centreOption, turnOption,
-                            listSeriesOption });
+                            listSeriesOption, verboseOption });
         parser.addOptions(setOptions);
         if (!parser.parse(QStringList{ QStringLiteral("ctslab-render") } + parts.at(i))) {
             *message = parser.errorText();
@@ -382,11 +385,13 @@ R"(Usage: ctslab-render [options] -o OUT FILE|FOLDER... [--set FILE|FOLDER... [s
 Renders slice sets as ctslab shows them and writes the picture, without a window.
 Each set is a list of slice files and folders (a folder gives its files in
 name order); "--set" starts the next set. Files are read as the window reads
-them: pictures (every page of a multi-page TIFF), CT image text, table text,
-DICOM (single- and multi-frame; uncompressed, RLE, JPEG, JPEG-LS and
-JPEG 2000), NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr/.img), NRRD (.nrrd,
+them: pictures (PNG, JPEG, BMP, GIF, PBM/PGM/PPM, WebP, TIFF with every page
+of a multi-page file, and any other format this Qt reads), CT image text,
+table text, DICOM (single- and multi-frame; uncompressed, RLE, JPEG, JPEG-LS
+and JPEG 2000), NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr/.img), NRRD (.nrrd,
 .nhdr) and MetaImage (.mha, .mhd). Of several DICOM series among a set's
-files, the largest is drawn, or the one --series names.
+files, the largest is drawn, or the one --series names. Files left out are
+counted in one line per reason.
 
 Options:
   -o, --output FILE     picture to write; its suffix names the format (png,
@@ -406,6 +411,8 @@ Options:
                         suffix
   --list-series         list the DICOM series among each set's files, the
                         largest first, and render nothing (no -o needed)
+  --verbose             name each file left out, with its reason, and show
+                        what the readers said while loading
   -h, --help            show this text
   -v, --version         show the version
 

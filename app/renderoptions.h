@@ -57,6 +57,7 @@ struct RenderOptions
     Vec3 centre;
     int turn = 0; // frames of one full turn; 0 writes one picture
     bool listSeries = false; // list each set's DICOM series instead of rendering
+    bool verbose = false;    // each file left out, and what the readers said, on its own line
     QList<RenderSetOptions> sets;
 };
 

@@ -3,6 +3,8 @@
 #include "app/config.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 QString configFileName(const Config &config)
@@ -59,6 +61,31 @@ SamplingChoice defaultSamplingChoice(const Config &config)
     return choice;
 }
 
+QStringList commandLineFiles(int argc, char **argv, const QString &startDir)
+{
+    QStringList files;
+    const QDir start(startDir);
+    bool optionsEnded = false;
+    for (int i = 1; i < argc && argv && argv[i]; ++i) {
+        const QString argument = QFile::decodeName(argv[i]);
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && argument.startsWith(u'-')) {
+            const bool takesValue = argument.compare(QLatin1String("-c"), Qt::CaseInsensitive) == 0
+                    || argument.compare(QLatin1String("-config"), Qt::CaseInsensitive) == 0
+                    || argument == QLatin1String("-d");
+            if (takesValue && i + 1 < argc && argv[i + 1] && argv[i + 1][0] != '-')
+                ++i;
+            continue;
+        }
+        if (!argument.isEmpty())
+            files.append(QDir::cleanPath(start.absoluteFilePath(argument)));
+    }
+    return files;
+}
+
 bool helpRequested(int argc, char **argv)
 {
     for (int i = 1; i < argc && argv && argv[i]; ++i) {
@@ -71,9 +98,12 @@ bool helpRequested(int argc, char **argv)
 QString startupHelpText(const QString &programName)
 {
     return QStringLiteral(
-R"(Usage: %1 [-e | -j] [-d DIR] [-c FILE]
+R"(Usage: %1 [-e | -j] [-d DIR] [-c FILE] [FILE|FOLDER...]
 
-Opens the viewer window for stacks of CT slices.
+Opens the viewer window for stacks of CT slices. Files and folders named
+load into the first panel as if dropped on it (a folder gives the files
+directly inside it, in name order); relative names are taken from the folder
+the program was started in.
 
 Options:
   -e         English interface
@@ -84,9 +114,10 @@ Options:
 
 The interface is Japanese unless -e, the key "lang English" in the
 configuration file, or a program file named Meke chooses English. Relative
-names (-d, -c, DataRoot, INCLUDE) are taken from the program's own folder,
-not from the folder it was started in. Configuration keys: DataRoot, lang,
-Sampling, INCLUDE; options may be written there too (-d DIR, -e).
+names of options and keys (-d, -c, DataRoot, INCLUDE) are taken from the
+program's own folder, not from the folder it was started in. Configuration
+keys: DataRoot, lang, Sampling, INCLUDE; options may be written there too
+(-d DIR, -e).
 "Sampling auto|planes|cells" chooses how new panels sample their sets: where
 the rays cross the slice planes, in every cell a ray passes through, or
 (auto, the default) cells for sets whose files give their spacing.

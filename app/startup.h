@@ -2,6 +2,7 @@
 #define APP_STARTUP_H
 
 #include <QString>
+#include <QStringList>
 
 #include "view/sampling.h"
 
@@ -26,6 +27,12 @@ bool japaneseChosen(const Config &config, const QString &baseName);
 // with auto, planes or cells (any case). Another value says so in one debug
 // line and gives Automatic, as no key does.
 SamplingChoice defaultSamplingChoice(const Config &config);
+
+// The files and folders named on the command line, as absolute paths, relative
+// ones taken from startDir: every argument that is neither an option (it
+// begins with "-") nor the value after "-c", "-config" (any letter case) or
+// "-d"; after "--" every argument is one.
+QStringList commandLineFiles(int argc, char **argv, const QString &startDir);
 
 // Whether the command line asks for the list of options ("--help" or "-h")
 // rather than for the window; checked before anything needs a display.

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QColorDialog>
+#include <QCursor>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -27,6 +28,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "panel/windowpresets.h"
 #include "slices/textnumber.h"
 #include "ui_slicesctrl.h"
 #include "widgets/chcoord.h"
@@ -54,16 +56,14 @@ int lineColumn(double x, int w)
     return int(std::clamp(std::trunc(x), -2.0, double(w) + 2.0));
 }
 
-// The local files a drop carries, in the order given; a folder gives the
-// files directly inside it, in name order. Only files a file dialog offers
-// count: no pipes or devices, which a reader would wait on for ever.
-QStringList droppedFiles(const QMimeData *mime)
+// The files that paths name, in the order given; a folder gives the files
+// directly inside it, in name order. Only files a file dialog offers count:
+// no pipes or devices, which a reader would wait on for ever.
+QStringList filesOf(const QStringList &paths)
 {
     QStringList names;
-    for (const QUrl &url : mime->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
         if (info.isFile()) {
             names.append(info.absoluteFilePath());
             continue;
@@ -151,6 +151,7 @@ SlicesCtrl::SlicesCtrl(const QString &startDir, QWidget *parent)
 
     sampling = defaultSampling;
     buildContextMenu();
+    buildHistogramMenu();
 }
 
 // The panel's own menu, on a right click anywhere on it outside the fields:
@@ -190,6 +191,81 @@ void SlicesCtrl::buildContextMenu()
         emit paintPImg();
     });
     addAction(menu->menuAction());
+}
+
+void SlicesCtrl::buildHistogramMenu()
+{
+    histogramMenu = new QMenu(this);
+    histogramMenu->setObjectName(QStringLiteral("histogramMenu"));
+    QAction *whole = histogramMenu->addAction(tr("Whole range"));
+    whole->setObjectName(QStringLiteral("wholeRange"));
+    connect(whole, &QAction::triggered, this, [this] {
+        double lo;
+        double hi;
+        {
+            std::shared_lock lock(sliceDatas.guard);
+            if (!sliceDatas.loaded)
+                return;
+            lo = sliceDatas.min;
+            hi = sliceDatas.max;
+        }
+        // A load under way has no range yet.
+        if (!(lo < hi))
+            return;
+        const PresetWindow window = wholeRangeWindow(lo, hi);
+        typeWindow(window.low, window.high);
+    });
+    QAction *hounsfield = histogramMenu->addSeparator();
+    hounsfield->setObjectName(QStringLiteral("hounsfield"));
+    for (const HounsfieldPreset &preset : hounsfieldPresets) {
+        QAction *action = histogramMenu->addAction(tr(preset.name));
+        action->setObjectName(QLatin1String(preset.name));
+        connect(action, &QAction::triggered, this, [this, preset] {
+            typeWindow(fieldNumber(preset.low), fieldNumber(preset.high));
+        });
+    }
+    // What the menu offers follows the set as it is when the menu opens.
+    connect(histogramMenu, &QMenu::aboutToShow, this, [this, whole] {
+        bool loaded;
+        double lo;
+        double hi;
+        {
+            std::shared_lock lock(sliceDatas.guard);
+            loaded = sliceDatas.loaded;
+            lo = sliceDatas.min;
+            hi = sliceDatas.max;
+        }
+        const bool ranged = loaded && lo < hi;
+        whole->setEnabled(ranged);
+        const bool ct = ranged && looksLikeHounsfield(lo, hi);
+        bool after = false;
+        for (QAction *action : histogramMenu->actions()) {
+            after = after || action->objectName() == QLatin1String("hounsfield");
+            if (after)
+                action->setVisible(ct);
+        }
+    });
+    ui->dispH_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->dispH_, &QWidget::customContextMenuRequested, this,
+            &SlicesCtrl::showHistogramMenu);
+}
+
+void SlicesCtrl::showHistogramMenu()
+{
+    histogramMenu->popup(QCursor::pos());
+}
+
+void SlicesCtrl::typeWindow(const QString &low, const QString &high)
+{
+    ui->minV_->setText(low);
+    ui->maxV_->setText(high);
+    writeNumber(ui->minThPC_, 0);
+    writeNumber(ui->maxThPC_, 100);
+    for (QLineEdit *edit : { ui->minV_, ui->maxV_ })
+        edit->setCursorPosition(0);
+    // One finished edit, as after typing the last field: one repaint of the
+    // picture and the histogram for all four.
+    emit ui->maxThPC_->editingFinished();
 }
 
 void SlicesCtrl::openSpacingDialog()
@@ -404,13 +480,25 @@ void SlicesCtrl::dragEnterEvent(QDragEnterEvent *event)
 
 void SlicesCtrl::dropEvent(QDropEvent *event)
 {
-    const QStringList names = droppedFiles(event->mimeData());
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    const QStringList names = filesOf(paths);
     if (names.isEmpty())
         return;
     event->acceptProposedAction();
-    // Queued to the worker like the dialog's selection, so a drop during a load
-    // replaces the set once that load is over.
     sliceDatas.queueFiles(names);
+}
+
+void SlicesCtrl::loadPaths(const QStringList &paths)
+{
+    const QStringList names = filesOf(paths);
+    // Queued to the worker like the dialog's selection, so files given during
+    // a load replace the set once that load is over.
+    if (!names.isEmpty())
+        sliceDatas.queueFiles(names);
 }
 
 #ifndef CTSLAB_LITE

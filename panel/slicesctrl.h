@@ -22,6 +22,7 @@ class QDialog;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
+class QMenu;
 class QPainter;
 class QSlider;
 class Ui_SlicesCtrl;
@@ -59,6 +60,9 @@ public:
     // first panel is made.
     static void setDefaultSampling(SamplingChoice choice);
 
+    // Loads files and folders as a drop of them on the panel does.
+    void loadPaths(const QStringList &paths);
+
 protected:
     // Files and folders dropped on the panel load as a selection in its dialog.
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -72,6 +76,11 @@ private:
                                const CellShape &shape);
     void showAccount();
     void buildContextMenu();
+    // The histogram's own menu: ready-made windows for the colour scale.
+    void buildHistogramMenu();
+    void showHistogramMenu();
+    // Fills the range fields as typing would, the thresholds at 0 and 100.
+    void typeWindow(const QString &low, const QString &high);
     void openSpacingDialog();
     void applySpacing();
     void resetSpacing();
@@ -81,6 +90,7 @@ private:
 
     static SamplingChoice defaultSampling;
     QActionGroup *samplingGroup = nullptr;
+    QMenu *histogramMenu = nullptr;
 
     std::unique_ptr<Ui_SlicesCtrl> ui;
 

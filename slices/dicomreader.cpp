@@ -928,9 +928,11 @@ bool readHeader(const QString &fileName, Header *header)
     // A file a picture reader reads loads as a picture, never as a DICOM image.
     // Many DICOM files open with a TIFF header in their preamble, which the
     // picture reader claims but then fails to read.
-    QImageReader picture(fileName);
-    if (picture.canRead() && !picture.read().isNull())
-        return false;
+    if (picturePossible(fileName)) {
+        QImageReader picture(fileName);
+        if (picture.canRead() && !picture.read().isNull())
+            return false;
+    }
 
     setUpDicom();
     if (deflated(fileName))

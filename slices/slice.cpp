@@ -55,8 +55,39 @@ bool Slice::load(const QString &fileName, QString *whyNot)
     return false;
 }
 
+bool picturePossible(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray head = file.read(132);
+    if (head.size() < 132 || head.mid(128, 4) != "DICM")
+        return true;
+    const bool little = head.startsWith(QByteArrayLiteral("II\x2a\x00"));
+    if (!little && !head.startsWith(QByteArrayLiteral("MM\x00\x2a")))
+        return true;
+    const auto number = [little](const QByteArray &bytes) {
+        quint64 n = 0;
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const quint64 byte = uchar(bytes.at(little ? bytes.size() - 1 - i : i));
+            n = n << 8 | byte;
+        }
+        return n;
+    };
+    // The first directory: its count of entries at the offset the header
+    // gives, then twelve bytes an entry and the next offset.
+    const quint64 offset = number(head.mid(4, 4));
+    const quint64 size = quint64(file.size());
+    if (offset < 8 || offset + 2 > size || !file.seek(qint64(offset)))
+        return false;
+    const quint64 entries = number(file.read(2));
+    return entries > 0 && offset + 2 + 12 * entries + 4 <= size;
+}
+
 bool Slice::readPicture(const QString &fileName)
 {
+    if (!picturePossible(fileName))
+        return false;
     // No format given: the reader recognises the picture by its contents.
     QImageReader reader(fileName);
     QImage picture = reader.read();

@@ -43,6 +43,12 @@ struct DicomPlacement
     Numbers<2> pixelSpacing; // Pixel Spacing: between rows, then between columns
 };
 
+// Whether the picture readers are worth asking about a file: not about a
+// DICOM file whose preamble opens like a TIFF but points at no directory
+// inside the file, which the TIFF library cannot read and only complains
+// about on standard error.
+bool picturePossible(const QString &fileName);
+
 // One two-dimensional slice read from one file: either a picture, kept as
 // read, or a grid of values: the text formats' doubles in `rows`, or for
 // scanner files whose values are all whole numbers within 16 bits those

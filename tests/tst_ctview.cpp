@@ -7,6 +7,7 @@
 #include <QImageReader>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSlider>
 #include <QTemporaryDir>
 
@@ -51,6 +52,8 @@ private slots:
     void unusableSizeLeavesDisplayWhite();
     void endToEnd();
     void pictureSavedAndCopied();
+    void saveFailureSaysWhy_data();
+    void saveFailureSaysWhy();
     void closingSaysFinishing();
     void badSelectionKeepsTheLoadedSets_data();
     void badSelectionKeepsTheLoadedSets();
@@ -534,6 +537,42 @@ void tst_CtView::pictureSavedAndCopied()
     field->selectAll();
     QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(), field->text());
+}
+
+void tst_CtView::saveFailureSaysWhy_data()
+{
+    QTest::addColumn<QString>("size");  // of the image; letters make none
+    QTest::addColumn<QString>("name");  // in the test's folder; empty: no dialog
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a format Qt cannot write") << "16" << "x.nope" << "kind \"nope\"";
+    QTest::newRow("a folder that is not there") << "16" << "no/such/x.png" << "no/such/x.png";
+    QTest::newRow("no picture to save") << "abc" << "" << "There is no picture yet";
+}
+
+// A save that cannot be done says why in the window, and writes nothing.
+void tst_CtView::saveFailureSaysWhy()
+{
+    QFETCH(QString, size);
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+
+    Window w;
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText(size);
+    render(w.view);
+    w.view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.view));
+    QTest::keyClick(&w.view, Qt::Key_S, Qt::ControlModifier);
+    auto *dialog = w.view.findChild<QFileDialog *>();
+    QCOMPARE(dialog != nullptr, !name.isEmpty());
+    if (dialog) {
+        dialog->selectFile(dir.filePath(name));
+        static_cast<QDialog *>(dialog)->accept();
+        QVERIFY(!QFileInfo::exists(dir.filePath(name)));
+    }
+    auto *box = w.view.findChild<QMessageBox *>("pictureFailure");
+    QVERIFY(box && box->isVisible());
+    QVERIFY2(box->text().contains(reason), qPrintable(box->text()));
 }
 
 // What a user can pick in the file dialog, or make of a file between picking

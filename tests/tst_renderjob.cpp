@@ -39,6 +39,8 @@ private slots:
     void cellShape_data();
     void cellShape();
     void progressOnlyWhenAsked();
+    void loadReport_data();
+    void loadReport();
     void windowMatchesCommandLine_data();
     void windowMatchesCommandLine();
     void seriesChoice();
@@ -418,6 +420,64 @@ void tst_RenderJob::progressOnlyWhenAsked()
                      && shown.err.contains(QRegularExpression("\r\\[#+\\] 100% done *\n$")),
              qPrintable(shown.err));
     QVERIFY(shown.err.contains("loading set 1"));
+}
+
+void tst_RenderJob::loadReport_data()
+{
+    QTest::addColumn<QStringList>("options"); // after the files
+    QTest::addColumn<QStringList>("lines");   // whole lines of standard error
+    QTest::addColumn<bool>("named");          // each file left out named
+
+    const QStringList summary{
+        "ctslab-render: set 1: 3 of 7 files taken",
+        "ctslab-render: set 1: 2 left out: flat, every value the same",
+        "ctslab-render: set 1: 1 left out: of another size than the set's 16 x 16",
+        "ctslab-render: set 1: 1 left out: not a picture, text slice or DICOM file",
+    };
+    QTest::newRow("one line per reason") << QStringList() << summary << false;
+    QTest::newRow("--verbose names the files") << QStringList{ "--verbose" } << summary << true;
+    QTest::newRow("a window turned upside down still shows")
+            << QStringList{ "--window", "200:50" } << summary << false;
+    QTest::newRow("a window above every value")
+            << QStringList{ "--window", "300:400" }
+            << (QStringList(summary) << "ctslab-render: set 1: the window 300:400 shows none of "
+                                        "its values, which run from 0 to 255; its volume stays "
+                                        "blank")
+            << false;
+}
+
+// What a load leaves out is counted by reason; a window that can show
+// nothing of the set says so.
+void tst_RenderJob::loadReport()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, named);
+
+    QTemporaryDir folder;
+    QImage grey(16, 16, QImage::Format_Grayscale8);
+    for (int k = 0; k < 3; ++k) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                grey.scanLine(y)[x] = uchar(std::min(255, (x + y + k) * 9));
+        grey.scanLine(0)[0] = 0;
+        QVERIFY(grey.save(folder.filePath(QStringLiteral("g%1.png").arg(k))));
+    }
+    for (int k = 0; k < 2; ++k) {
+        grey.fill(7 + k);
+        QVERIFY(grey.save(folder.filePath(QStringLiteral("f%1.png").arg(k))));
+    }
+    QVERIFY(grey.copy(0, 0, 8, 8).save(folder.filePath("s.png")));
+    QVERIFY(!writeFixture(folder.filePath("x.dat"), "not a slice\n").isEmpty());
+
+    const Run result = run(QStringList{ "-o", dir.filePath("report.png"), folder.path() }
+                           + options);
+    QCOMPARE(result.status, 0);
+    const QStringList said = result.err.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        QVERIFY2(said.contains(line), qPrintable(result.err));
+    QCOMPARE(result.err.contains(folder.filePath("f1.png") + ": flat: every value is 8"), named);
+    QCOMPARE(said.size(), lines.size() + (named ? 4 : 0));
 }
 
 void tst_RenderJob::windowMatchesCommandLine_data()

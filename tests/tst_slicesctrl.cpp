@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include "panel/colourscale.h"
 #include "panel/slicesctrl.h"
 #include "tests/dicomfixtures.h"
 #include "widgets/exlabel.h"
@@ -51,6 +52,8 @@ private slots:
     void histogramShowsAfterLoad();
     void typedNumberRepaintsHistogram_data();
     void typedNumberRepaintsHistogram();
+    void windowPresets_data();
+    void windowPresets();
 #ifndef CTSLAB_LITE
     void volumeColourDialog();
 #endif
@@ -603,6 +606,76 @@ void tst_SlicesCtrl::typedNumberRepaintsHistogram()
     typed->setText("30");
     emit typed->editingFinished();
     QTRY_VERIFY(drawn.count() > 0);
+}
+
+void tst_SlicesCtrl::windowPresets_data()
+{
+    QTest::addColumn<double>("low");  // the set's smallest and largest value
+    QTest::addColumn<double>("high");
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<bool>("offered"); // the Hounsfield presets
+    QTest::addColumn<QString>("minV");
+    QTest::addColumn<QString>("maxV");
+
+    QTest::newRow("whole range of grey values") << 0.0 << 255.0 << "wholeRange" << false
+                                                << "0" << "256";
+    QTest::newRow("whole range of a CT") << -1024.0 << 3071.0 << "wholeRange" << true
+                                         << "-1024" << "3087.06";
+    // Six digits would write 1.00392e+06, below the top the largest value needs.
+    QTest::newRow("whole range written with a digit more") << 0.0 << 1e6 << "wholeRange"
+                                                           << false << "0" << "1003922";
+    QTest::newRow("lung on a CT") << -1000.0 << 1800.0 << "Lung" << true << "-1350" << "150";
+    QTest::newRow("soft tissue on padded CT") << -3024.0 << 2000.0 << "Soft tissue" << true
+                                              << "-160" << "240";
+}
+
+// A preset fills the range fields and the thresholds, and the picture and the
+// histogram follow once, as after typing.
+void tst_SlicesCtrl::windowPresets()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(QString, preset);
+    QFETCH(bool, offered);
+    QFETCH(QString, minV);
+    QFETCH(QString, maxV);
+
+    QTemporaryDir dir;
+    const QString slice = dir.filePath("slice.dat");
+    QFile file(slice);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("#VELD-CTImg\n# Range_X0 = 0\n# Range_Y0 = 0\n# Range_X1 = 1\n"
+                              "# Range_Y1 = 1\n0 0 %1\n1 1 %2\n")
+                       .arg(low, 0, 'g', 17)
+                       .arg(high, 0, 'g', 17)
+                       .toLatin1());
+    file.close();
+    SlicesCtrl panel;
+    auto *menu = panel.findChild<QMenu *>("histogramMenu");
+    emit menu->aboutToShow();
+    QVERIFY(!panel.findChild<QAction *>("wholeRange")->isEnabled());
+
+    QSignalSpy repaint(&panel, &SlicesCtrl::paintPImg);
+    panel.loadPaths({ dir.path() });
+    QVERIFY(repaint.wait());
+    emit menu->aboutToShow();
+    QVERIFY(panel.findChild<QAction *>("wholeRange")->isEnabled());
+    QCOMPARE(panel.findChild<QAction *>("Brain")->isVisible(), offered);
+
+    panel.setMinThPC(20);
+    repaint.clear();
+    QSignalSpy finished(edit(panel, "maxThPC_"), &QLineEdit::editingFinished);
+    panel.findChild<QAction *>(preset)->trigger();
+    QCOMPARE(edit(panel, "minV_")->text(), minV);
+    QCOMPARE(edit(panel, "maxV_")->text(), maxV);
+    QCOMPARE(edit(panel, "minThPC_")->text(), QStringLiteral("0"));
+    QCOMPARE(edit(panel, "maxThPC_")->text(), QStringLiteral("100"));
+    QCOMPARE(repaint.count(), 1);
+    QCOMPARE(finished.count(), 1);
+    if (preset == QLatin1String("wholeRange")) {
+        const ColourWindow window = colourWindow(panel.minV(), panel.maxV(), 0, 100);
+        QCOMPARE_GT(intensity(high, window.low, window.high), 254.0);
+    }
 }
 
 #ifndef CTSLAB_LITE

@@ -98,6 +98,8 @@ class tst_Startup : public QObject
 private slots:
     void programBaseName_data();
     void programBaseName();
+    void commandLineFiles_data();
+    void commandLineFiles();
     void japaneseChosen_data();
     void japaneseChosen();
     void startedProgram_data();
@@ -127,6 +129,35 @@ void tst_Startup::programBaseName()
 
     ArgumentVector argumentVector(arguments);
     QCOMPARE(::programBaseName(argumentVector.argc(), argumentVector.argv()), baseName);
+}
+
+void tst_Startup::commandLineFiles_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("relative names from the start folder")
+            << QStringList{"-e", "scan", "../b/x.dcm"}
+            << QStringList{"/home/u/scan", "/home/b/x.dcm"};
+    QTest::newRow("values of -d, -c and -CONFIG are no files")
+            << QStringList{"-d", "data", "-c", "my.cfg", "-CONFIG", "o.cfg", "/abs/one.png"}
+            << QStringList{"/abs/one.png"};
+    QTest::newRow("-D is no data root, so its word is a file")
+            << QStringList{"-D", "x.png"} << QStringList{"/home/u/x.png"};
+    QTest::newRow("-d without a value") << QStringList{"-d", "-e", "x.png"}
+                                        << QStringList{"/home/u/x.png"};
+    QTest::newRow("after --, names that begin with -")
+            << QStringList{"--", "-slice.png", "-d"}
+            << QStringList{"/home/u/-slice.png", "/home/u/-d"};
+}
+
+void tst_Startup::commandLineFiles()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+
+    ArgumentVector argumentVector(QStringList{"/opt/ctslab/ctslab"} + arguments);
+    QCOMPARE(::commandLineFiles(argumentVector.argc(), argumentVector.argv(), "/home/u"), files);
 }
 
 void tst_Startup::japaneseChosen_data()

@@ -2,15 +2,11 @@
 
 #include <QCloseEvent>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QDebug>
 #include <QFileDialog>
-#include <QGuiApplication>
-#include <QImageWriter>
 #include <QPainter>
 #include <QShortcut>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -28,6 +24,7 @@
 #include "widgets/chcoord.h"
 #include "widgets/dispa.h"
 #include "widgets/mousec.h"
+#include "widgets/picturesaving.h"
 
 namespace {
 
@@ -377,31 +374,34 @@ void CtView::wheelMovedOnDataDisp(int step)
 
 void CtView::savePicture()
 {
-    if (projImage.isNull())
+    if (projImage.isNull()) {
+        showPictureFailure(this, tr("Save Picture"), noPictureText());
         return;
+    }
     // The picture as it is now, whatever happens while the dialog is open.
     const QImage picture = projImage.convertToFormat(QImage::Format_RGB32);
     if (pictureDir.isEmpty())
-        pictureDir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    QStringList patterns;
-    for (const QByteArray &format : QImageWriter::supportedImageFormats())
-        patterns << QStringLiteral("*.") + QString::fromLatin1(format);
+        pictureDir = pictureFolder(dataRoot);
     auto *dialog = new QFileDialog(this, tr("Save Picture"), pictureDir);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilters({ tr("Pictures (%1)").arg(patterns.join(u' ')) });
+    dialog->setNameFilters({ writablePicturesFilter() });
     dialog->setDefaultSuffix(QStringLiteral("png"));
     connect(dialog, &QFileDialog::fileSelected, this, [this, picture](const QString &name) {
         pictureDir = QFileInfo(name).absolutePath();
         // The suffix names the format.
-        if (!picture.save(name))
+        QString why;
+        if (!writePictureFile(picture, name, &why)) {
             qDebug() << "picture not saved" << name;
+            showPictureFailure(this, tr("Save Picture"), why);
+        }
     });
     dialog->open();
 }
 
 void CtView::copyPicture()
 {
-    if (!projImage.isNull())
-        QGuiApplication::clipboard()->setImage(projImage);
+    QString why;
+    if (!copyPictureToClipboard(projImage, &why))
+        showPictureFailure(this, tr("Copy Picture"), why);
 }

@@ -7,4 +7,6 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/dispa.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exlabel.h
     ${CMAKE_CURRENT_LIST_DIR}/exlabel.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/picturesaving.h
+    ${CMAKE_CURRENT_LIST_DIR}/picturesaving.cpp
 )

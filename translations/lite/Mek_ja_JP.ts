@@ -31,6 +31,26 @@
         <source>Pictures (%1)</source>
         <translation>画像 (%1)</translation>
     </message>
+    <message>
+        <source>Copy Picture</source>
+        <translation>画像をコピー</translation>
+    </message>
+    <message>
+        <source>%1 was not saved: this program cannot write pictures of the kind &quot;%2&quot;. End the name with .png, .jpg, .tif or .bmp.</source>
+        <translation>%1 は保存されませんでした: このプログラムは種類 &quot;%2&quot; の画像を書き出せません。名前の末尾を .png、.jpg、.tif、.bmp のいずれかにしてください。</translation>
+    </message>
+    <message>
+        <source>%1 was not saved: %2.</source>
+        <translation>%1 は保存されませんでした: %2。</translation>
+    </message>
+    <message>
+        <source>The clipboard did not take the picture.</source>
+        <translation>クリップボードが画像を受け取りませんでした。</translation>
+    </message>
+    <message>
+        <source>There is no picture yet: load a slice set, and give the image a size of at least 1 x 1 pixels.</source>
+        <translation>まだ画像がありません: スライスセットを読み込み、画像サイズを 1 x 1 ピクセル以上にしてください。</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>
@@ -240,6 +260,26 @@
     <message>
         <source>%1 x %2 mm</source>
         <translation>間隔 %1 x %2 mm</translation>
+    </message>
+    <message>
+        <source>Whole range</source>
+        <translation>全範囲</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>脳</translation>
+    </message>
+    <message>
+        <source>Soft tissue</source>
+        <translation>軟部組織</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>肺</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>骨</translation>
     </message>
 </context>
 </TS>
