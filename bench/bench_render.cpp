@@ -29,6 +29,7 @@
 #include "panel/colourscale.h"
 #include "panel/slicesctrl.h"
 #include "slices/slice.h"
+#include "slices/sliceruns.h"
 #include "view/ctview.h"
 #include "view/projection.h"
 
@@ -220,6 +221,12 @@ SetSnapshot setOf(const Stack &stack, bool text, int n, const Options &o, Sampli
         set.slices.append(slice.get());
     set.sw = stack.sw;
     set.sh = stack.sh;
+    // Made once, as at loading; not part of a frame.
+    set.runs = SliceRuns::of(set.slices, set.sw, set.sh,
+                             [](int n, const std::function<void(int)> &work) {
+                                 for (int i = 0; i < n; ++i)
+                                     work(i);
+                             });
     set.showFrame = o.outline;
     set.sampling = sampling;
     set.shape = spacedShape(int(set.slices.size()), 1.0, 1.0, o.spacing);
