@@ -160,6 +160,8 @@ struct Stack
     int sh = 0;
     std::vector<std::unique_ptr<Slice>> pictures;
     std::vector<std::unique_ptr<Slice>> texts;
+    std::shared_ptr<const SliceRuns> pictureRuns;
+    std::shared_ptr<const SliceRuns> textRuns;
 };
 
 std::unique_ptr<Slice> textCopy(const QImage &image)
@@ -205,10 +207,18 @@ bool makeStack(const Options &o, Stack &stack, bool withTexts)
     stack.sw = stack.pictures.front()->width;
     stack.sh = stack.pictures.front()->height;
     // The summaries are made once, as at loading; not part of a frame.
-    for (auto &slice : stack.pictures)
-        slice->tiles();
-    for (auto &slice : stack.texts)
-        slice->tiles();
+    const auto runsOf = [&stack](const std::vector<std::unique_ptr<Slice>> &slices) {
+        QList<const Slice *> list;
+        for (const auto &slice : slices)
+            list.append(slice.get());
+        return SliceRuns::of(list, stack.sw, stack.sh,
+                             [](int n, const std::function<void(int)> &work) {
+                                 for (int i = 0; i < n; ++i)
+                                     work(i);
+                             });
+    };
+    stack.pictureRuns = runsOf(stack.pictures);
+    stack.textRuns = runsOf(stack.texts);
     return true;
 }
 
@@ -221,12 +231,7 @@ SetSnapshot setOf(const Stack &stack, bool text, int n, const Options &o, Sampli
         set.slices.append(slice.get());
     set.sw = stack.sw;
     set.sh = stack.sh;
-    // Made once, as at loading; not part of a frame.
-    set.runs = SliceRuns::of(set.slices, set.sw, set.sh,
-                             [](int n, const std::function<void(int)> &work) {
-                                 for (int i = 0; i < n; ++i)
-                                     work(i);
-                             });
+    set.runs = text ? stack.textRuns : stack.pictureRuns;
     set.showFrame = o.outline;
     set.sampling = sampling;
     set.shape = spacedShape(int(set.slices.size()), 1.0, 1.0, o.spacing);

@@ -112,7 +112,7 @@ void narrowBounds(SliceTiles &t)
         out.resize(wide.size());
         for (size_t i = 0; i < wide.size(); ++i)
             out[i] = qint16(wide[i]);
-        wide = {};
+        std::vector<double>().swap(wide);
     };
     narrowed(t.low, t.low16);
     narrowed(t.high, t.high16);

@@ -15,7 +15,7 @@
 
 // The plane road: the picture of the plain per-pixel, per-slice algorithm,
 // to the bit, from far fewer samples. Where a sample lies comes from the
-// certified models (view/certified.h); slices, or runs of eight, whose tile
+// certified models (view/certified.h); slices, or runs of 8 or 64, whose tile
 // summaries show that they cannot raise any ray of a packet are passed over
 // for it, brightest first (view/skipping.h). The section layer keeps the
 // last of its samples rather than the greatest, so slices that may hold

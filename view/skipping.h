@@ -107,7 +107,7 @@ void prefetchCells(const TiledSlice &s, int c0, int c1, int r0, int r1);
 bool lookAt(const ValueWindow &f, const TiledSlice &s, const TileRect &r, Prospect &out);
 
 // Slices by runs (SliceRuns): a packet passes over eight slices, or 64, at
-// one look. Levels are SliceRuns's; a run of eight slices is a brick.
+// one look; a run of eight slices is a brick.
 inline constexpr int slabShift = SliceRuns::sliceShift[0];
 inline constexpr int slabSize = 1 << slabShift;
 inline constexpr int coarseShift = SliceRuns::sliceShift[1];
