@@ -31,6 +31,7 @@
 #include "panel/slicesctrl.h"
 #include "slices/cellwriter.h"
 #include "slices/slice.h"
+#include "slices/sliceruns.h"
 #include "view/ctview.h"
 #include "view/projection.h"
 
@@ -162,6 +163,9 @@ struct Stack
     std::vector<std::unique_ptr<Slice>> pictures;
     std::vector<std::unique_ptr<Slice>> texts;
     std::vector<std::unique_ptr<Slice>> scanners;
+    std::shared_ptr<const SliceRuns> pictureRuns;
+    std::shared_ptr<const SliceRuns> textRuns;
+    std::shared_ptr<const SliceRuns> scannerRuns;
 };
 
 std::unique_ptr<Slice> textCopy(const QImage &image)
@@ -224,12 +228,19 @@ bool makeStack(const Options &o, Stack &stack, bool withTexts, bool withScanners
     stack.sw = stack.pictures.front()->width;
     stack.sh = stack.pictures.front()->height;
     // The summaries are made once, as at loading; not part of a frame.
-    for (auto &slice : stack.pictures)
-        slice->tiles();
-    for (auto &slice : stack.texts)
-        slice->tiles();
-    for (auto &slice : stack.scanners)
-        slice->tiles();
+    const auto runsOf = [&stack](const std::vector<std::unique_ptr<Slice>> &slices) {
+        QList<const Slice *> list;
+        for (const auto &slice : slices)
+            list.append(slice.get());
+        return SliceRuns::of(list, stack.sw, stack.sh,
+                             [](int n, const std::function<void(int)> &work) {
+                                 for (int i = 0; i < n; ++i)
+                                     work(i);
+                             });
+    };
+    stack.pictureRuns = runsOf(stack.pictures);
+    stack.textRuns = runsOf(stack.texts);
+    stack.scannerRuns = runsOf(stack.scanners);
     return true;
 }
 
@@ -246,6 +257,9 @@ SetSnapshot setOf(const Stack &stack, const QString &kind, int n, const Options 
         set.slices.append(slice.get());
     set.sw = stack.sw;
     set.sh = stack.sh;
+    set.runs = kind == "text" ? stack.textRuns
+            : kind == "scanner"   ? stack.scannerRuns
+                                  : stack.pictureRuns;
     set.showFrame = o.outline;
     set.sampling = sampling;
     set.shape = spacedShape(int(set.slices.size()), 1.0, 1.0, o.spacing);

@@ -162,6 +162,7 @@ void SliceDatas::clear()
         std::unique_lock lock(guard);
         qDeleteAll(slices);
         slices.clear();
+        runs.reset();
         giveBackToBudget(heldBytes);
         heldBytes = 0;
         loaded = false;
@@ -339,9 +340,17 @@ void SliceDatas::filesSelected(QStringList files)
                                      histHeight);
     }
     CellShape stackShape = shapeFromFiles(stack);
+    // Made here, once, rather than by every rendering of a long series.
+    const auto parallel = [](int n, const std::function<void(int)> &work) {
+        std::function<void(int)> piece = work;
+        readers().run(n, piece);
+    };
+    std::shared_ptr<const SliceRuns> stackRuns =
+            SliceRuns::of({stack.cbegin(), stack.cend()}, setWidth, setHeight, parallel);
     {
         std::unique_lock lock(guard);
         slices = stack;
+        runs = std::move(stackRuns);
         // A new load draws what its files say, not what the user set before.
         fileShape = std::move(stackShape);
         shape = fileShape;

@@ -4,6 +4,7 @@
 #include "slices/cellshape.h"
 #include "slices/dicomreader.h"
 #include "slices/slice.h"
+#include "slices/sliceruns.h"
 
 #include <QImage>
 #include <QList>
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 
@@ -38,6 +40,8 @@ public:
 
     bool loaded = false;
     QList<Slice *> slices;          // owned; index = position in the stack
+    // The renderer's summaries over runs of these slices, made with them.
+    std::shared_ptr<const SliceRuns> runs;
     int width = 0;
     int height = 0;
     double min = 0.0;

@@ -97,13 +97,29 @@ void narrowText(SliceTiles &t, int w, int h)
             const double v = line[x];
             // Not a number fails both comparisons.
             if (!(v >= -32768 && v <= 32767) || v != std::trunc(v) || (v == 0 && std::signbit(v))) {
-                t.ownNarrow = {};
+                // Given back whole: a slice that is not narrow keeps no buffer.
+                std::vector<qint16>().swap(t.ownNarrow);
                 return;
             }
             *cell++ = qint16(v);
         }
     }
     t.narrow = t.ownNarrow.data();
+}
+
+// Bounds of narrow cells are narrow too: a quarter of the bytes, exactly.
+void narrowBounds(SliceTiles &t)
+{
+    const auto narrowed = [](std::vector<double> &wide, std::vector<qint16> &out) {
+        out.resize(wide.size());
+        for (size_t i = 0; i < wide.size(); ++i)
+            out[i] = qint16(wide[i]);
+        std::vector<double>().swap(wide);
+    };
+    narrowed(t.low, t.low16);
+    narrowed(t.high, t.high16);
+    narrowed(t.blockLow, t.blockLow16);
+    narrowed(t.blockHigh, t.blockHigh16);
 }
 
 // Bounds of a value per tile, in doubles as for text.
@@ -136,16 +152,20 @@ void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
         t.lines[y] = slice.rows.at(y).constData();
     boundTiles(t, h, w, [&t](int x, int y) { return t.lines[y][x]; });
     narrowText(t, w, h);
+    if (t.narrow)
+        narrowBounds(t);
 }
 
-// Bounded in 16 bits, a tile's eight cells of a row at a time, and only then
-// made doubles: this runs for every slice of a series as it is read.
+// Bounded in 16 bits, a tile's eight cells of a row at a time: this runs for
+// every slice of a series as it is read.
 void summariseNarrow(const Slice &slice, SliceTiles &t, int w, int h)
 {
     t.narrow = slice.narrowCells();
     const size_t count = size_t(t.columns) * size_t(t.rows);
-    std::vector<qint16> low(count, 32767);
-    std::vector<qint16> high(count, -32768);
+    std::vector<qint16> &low = t.low16;
+    std::vector<qint16> &high = t.high16;
+    low.assign(count, 32767);
+    high.assign(count, -32768);
     const int whole = w >> SliceTiles::shift;
     for (int y = 0; y < h; ++y) {
         const qint16 *line = t.narrow + qsizetype(y) * w;
@@ -167,9 +187,7 @@ void summariseNarrow(const Slice &slice, SliceTiles &t, int w, int h)
             tileHigh[whole] = std::max(tileHigh[whole], line[x]);
         }
     }
-    t.low.assign(low.cbegin(), low.cend());
-    t.high.assign(high.cbegin(), high.cend());
-    block(t.low, t.high, t.blockLow, t.blockHigh, t.columns, t.rows);
+    block(t.low16, t.high16, t.blockLow16, t.blockHigh16, t.columns, t.rows);
 }
 
 } // namespace

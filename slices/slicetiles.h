@@ -43,8 +43,12 @@ struct SliceTiles
     // ownNarrow. Null otherwise.
     const qint16 *narrow = nullptr;
     std::vector<qint16> ownNarrow;
+    // Per tile and per block: as doubles, or, where the cells are narrow,
+    // as 16 bits (exact, for the same reason) and the doubles left empty.
     std::vector<double> low, high;
     std::vector<double> blockLow, blockHigh;
+    std::vector<qint16> low16, high16;
+    std::vector<qint16> blockLow16, blockHigh16;
 
     static SliceTiles of(const Slice &slice);
 };

@@ -5,6 +5,8 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/slice.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slicetiles.h
     ${CMAKE_CURRENT_LIST_DIR}/slicetiles.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sliceruns.h
+    ${CMAKE_CURRENT_LIST_DIR}/sliceruns.cpp
     ${CMAKE_CURRENT_LIST_DIR}/textnumber.h
     ${CMAKE_CURRENT_LIST_DIR}/ctimagereader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tablereader.cpp

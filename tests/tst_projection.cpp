@@ -3,6 +3,7 @@
 #include "panel/colourscale.h"
 #include "slices/cellwriter.h"
 #include "slices/slice.h"
+#include "slices/sliceruns.h"
 #include "view/framedrawing.h"
 #include "view/renderpool.h"
 
@@ -696,6 +697,109 @@ public:
         return s;
     }
 
+    // Views from near the slices' axis, where a ray meets many of them.
+    ViewState tallView()
+    {
+        if (chance(20))
+            return tiledView();
+        ViewState v;
+        if (chance(30)) {
+            v.ny = {0, -1, 0};
+            v.nz = {0, 0, -1};
+        }
+        // Straight along the stack, turned in the picture's plane, or tilted
+        // a little: rays that go through all or many of the slices.
+        if (chance(40))
+            rotateAxes(v, v.nz, uniform(-M_PI, M_PI));
+        else
+            rotateAxes(v, unit(), uniform(-0.01, 0.01));
+        v.zoom = uniform(0.3, 2);
+        v.centre = {uniform(-10, 10), uniform(-10, 10), uniform(-1600, 1600)};
+        return v;
+    }
+
+    // A stack of up to 3000 slices, dim but for a few bright lumps far apart
+    // along it, of heights on and off the multiples of the runs the renderer
+    // sums slices up by; with runs made with it, none, or runs of other
+    // slices, which must be left alone.
+    SetSnapshot tallSet(Slices &slices, const ViewState &view)
+    {
+        SetSnapshot s;
+        s.sw = between(1, 48);
+        s.sh = between(1, 48);
+        static const int heights[] = {1, 7, 8, 9, 63, 64, 65, 511, 513, 1000, 2049, 3000};
+        const int ss = chance(50) ? heights[between(0, 11)] : between(1, 3000);
+        const int kind = between(0, 2); // pictures, whole numbers, real values
+        struct Lump
+        {
+            int k0, k1, x0, x1, y0, y1;
+            int value;
+        };
+        std::vector<Lump> lumps;
+        for (int n = between(0, 3); n > 0; --n) {
+            const int k0 = between(0, ss - 1);
+            const int x0 = between(0, s.sw - 1);
+            const int y0 = between(0, s.sh - 1);
+            lumps.push_back({k0, std::min(ss - 1, k0 + between(0, 4)), x0,
+                             std::min(s.sw - 1, x0 + between(0, 19)), y0,
+                             std::min(s.sh - 1, y0 + between(0, 19)), between(100, 255)});
+        }
+        const auto valueAt = [&](int x, int y, int k) {
+            for (const Lump &l : lumps) {
+                if (k >= l.k0 && k <= l.k1 && x >= l.x0 && x <= l.x1 && y >= l.y0 && y <= l.y1)
+                    return l.value - between(0, 3);
+            }
+            return between(0, 20);
+        };
+        for (int k = 0; k < ss; ++k) {
+            if (kind == 0) {
+                QImage image(s.sw, s.sh, QImage::Format_Grayscale8);
+                for (int y = 0; y < s.sh; ++y) {
+                    for (int x = 0; x < s.sw; ++x)
+                        image.scanLine(y)[x] = uchar(valueAt(x, y, k));
+                }
+                s.slices.append(slices.picture(image));
+                continue;
+            }
+            QList<QList<double>> rows(s.sh, QList<double>(s.sw));
+            for (int y = 0; y < s.sh; ++y) {
+                for (int x = 0; x < s.sw; ++x)
+                    rows[y][x] = valueAt(x, y, k) + (kind == 2 ? 0.3 : 0.0);
+            }
+            s.slices.append(slices.text(rows));
+        }
+        if (chance(10)) {
+            s.windowLow = 255;
+            s.windowHigh = 0;
+        } else if (chance(70)) {
+            // Every lump shows, and the dim cells do or do not.
+            s.windowLow = uniform(-10, 25);
+            s.windowHigh = uniform(256, 300);
+        } else {
+            const ColourWindow w = colourWindow(0, 255, uniform(-10, 60), uniform(40, 110));
+            s.windowLow = w.low;
+            s.windowHigh = w.high;
+        }
+        s.showFrame = false;
+        s.showSection = chance(50);
+        s.slider = between(-100, 100);
+        s.nz = chance(50) ? view.nz : chance(50) ? Vec3{0, 0, 1} : unit();
+        s.vColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        s.sColor = QColor(between(0, 255), between(0, 255), between(0, 255));
+        s.shape = shape(ss);
+        s.sampling = shapes.bounded(2) ? Sampling::Cells : Sampling::Planes;
+        const auto serial = [](int n, const std::function<void(int)> &work) {
+            for (int i = 0; i < n; ++i)
+                work(i);
+        };
+        const int runs = between(0, 2);
+        if (runs == 1)
+            s.runs = SliceRuns::of(s.slices, s.sw, s.sh, serial);
+        else if (runs == 2)
+            s.runs = SliceRuns::of(s.slices.mid(1), s.sw, s.sh, serial);
+        return s;
+    }
+
     // Half the sets keep cubes; the others get rows 0.3 to 4 columns apart and
     // slices evenly spaced, with gaps, or with several at one place. Drawn
     // from a generator of their own, so that the scenes above stay the same.
@@ -753,6 +857,10 @@ private slots:
     void randomScenes();
     void tiledScenes_data();
     void tiledScenes();
+    void runBounds_data();
+    void runBounds();
+    void tallScenes_data();
+    void tallScenes();
     void sideViews_data();
     void sideViews();
     void windowTop();
@@ -1238,6 +1346,83 @@ void tst_Projection::tiledScenes()
             sets.append(maker.tiledSet(slices, view));
         const int W = maker.between(1, 90);
         const int H = maker.between(1, 90);
+        const QString diff = sceneDifference(view, sets, W, H);
+        QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
+    }
+}
+
+void tst_Projection::runBounds_data()
+{
+    QTest::addColumn<QList<double>>("values");
+    QTest::addColumn<double>("least");
+    QTest::addColumn<double>("greatest");
+    // Floats hold none of these exactly: the bounds round outwards.
+    QTest::newRow("fractions") << QList<double>{0.1, -0.7, 0.3} << -0.7 << 0.3;
+    QTest::newRow("beyond 24 bits") << QList<double>{16777217.0, -16777217.0} << -16777217.0
+                                    << 16777217.0;
+    QTest::newRow("beyond the floats") << QList<double>{1e300, -1e300} << -1e300 << 1e300;
+    QTest::newRow("infinities and not a number")
+            << QList<double>{infinity, notANumber, -infinity} << -infinity << infinity;
+    QTest::newRow("tiny") << QList<double>{1e-300, -1e-300} << -1e-300 << 1e-300;
+}
+
+// The summaries over runs never lie inside the values they sum up, at any
+// level, though they keep them as floats.
+void tst_Projection::runBounds()
+{
+    QFETCH(QList<double>, values);
+    QFETCH(double, least);
+    QFETCH(double, greatest);
+    Slices slices;
+    SetSnapshot set = snapshot(9, 9, 0, 1);
+    for (int k = 0; k < 70; ++k) {
+        set.slices.append(slices.text({9, QList<double>(9, values[k % values.size()])}));
+    }
+    const auto serial = [](int n, const std::function<void(int)> &work) {
+        for (int i = 0; i < n; ++i)
+            work(i);
+    };
+    const auto runs = SliceRuns::of(set.slices, 9, 9, serial);
+    QVERIFY(runs);
+    for (const SliceRuns::Level &level : runs->level) {
+        float low = std::numeric_limits<float>::infinity();
+        float high = -low;
+        for (const SliceRuns::BoundsF &b : level.text) {
+            QVERIFY(b.blockLow <= b.low && b.blockHigh >= b.high);
+            low = std::min(low, b.low);
+            high = std::max(high, b.high);
+        }
+        QVERIFY2(low <= least && high >= greatest,
+                 qPrintable(QString("%1 .. %2").arg(double(low)).arg(double(high))));
+    }
+}
+
+void tst_Projection::tallScenes_data()
+{
+    QTest::addColumn<quint32>("seed");
+    // CTSLAB_SCENES sets how many scenes to try here too, 50 to one here.
+    const int scenes = qEnvironmentVariableIntValue("CTSLAB_SCENES");
+    const int rows = std::max(1, (scenes > 0 ? scenes / 50 : 4));
+    for (int seed = 1; seed <= rows; ++seed)
+        QTest::addRow("seed %d", seed) << quint32(3000 + seed);
+}
+
+// Tall stacks, where runs of slices are passed over whole, against the
+// plain algorithm.
+void tst_Projection::tallScenes()
+{
+    QFETCH(quint32, seed);
+    SceneMaker maker(seed);
+    for (int scene = 0; scene < 5; ++scene) {
+        Slices slices;
+        ViewState view = maker.tallView();
+        const QList<SetSnapshot> sets{maker.tallSet(slices, view)};
+        const int W = maker.between(1, 40);
+        const int H = maker.between(1, 40);
+        // Mostly a picture within the stack, where every ray meets slices and
+        // whole runs can be passed over.
+        if (maker.chance(70))
+            view.zoom = maker.uniform(0.2, 1) * std::min(sets[0].sw / double(W), sets[0].sh / double(H));
         const QString diff = sceneDifference(view, sets, W, H);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
     }

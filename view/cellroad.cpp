@@ -171,13 +171,12 @@ void renderCellsPlainly(QImage &image, const ViewState &view, const SetSnapshot 
 struct CellPlan
 {
     std::vector<int> cut;
-    std::vector<Prospect> open;
-    std::vector<Prospect> ordered;
+    std::vector<Prospect> open; // a heap, greatest bucket on top
 };
 
 thread_local CellPacket cellPacket;
 thread_local CellPlan cellPlan;
-thread_local SlabMap cellSlabs;
+thread_local SliceRuns cellRuns;
 thread_local CellGrid cellGrid;
 thread_local std::vector<TiledSlice> cellSlices;
 thread_local std::vector<const uchar *> cellPlanes;
@@ -307,7 +306,9 @@ Reached boxOf(const CellFrame &f, const CellPacket &p, int l0, int l1, int lo[3]
     return (most[0] + most[1]) + most[2] >= f.faceFrom ? Reached::Cut : Reached::Open;
 }
 
-void addProspect(const CellFrame &f, const SlabMap &m, int l0, int l1, const int lo[3],
+// The box's slices by eights, or by 64 where the eights are too many to
+// look at.
+void addProspect(const CellFrame &f, const SliceRuns &runs, int l0, int l1, const int lo[3],
                  const int hi[3], CellPlan &plan)
 {
     Prospect prospect;
@@ -315,48 +316,68 @@ void addProspect(const CellFrame &f, const SlabMap &m, int l0, int l1, const int
     prospect.last = l1;
     const TileRect under{lo[0] >> SliceTiles::shift, hi[0] >> SliceTiles::shift,
                          lo[1] >> SliceTiles::shift, hi[1] >> SliceTiles::shift};
-    if (lookAtSlabs(f, m, lo[2] >> slabShift, hi[2] >> slabShift, under, prospect))
+    const int level = (hi[2] >> slabShift) - (lo[2] >> slabShift) > widestLook ? 1 : 0;
+    if (lookAtRuns(f, runs, level, lo[2], hi[2], under, prospect)) {
         plan.open.push_back(prospect);
+        std::push_heap(plan.open.begin(), plan.open.end(), lessBright);
+    }
 }
 
-// Layers of A by eights, and one by one where the section reaches them; the
-// layers that the section may cut or make the face first, every ray through
-// every cell; the others brightest first, each passed over once the least of
-// the packet's rays has reached its bound.
-void renderCellPacket(const CellFrame &f, const SlabMap &m, CellPacket &p, CellPlan &plan)
+// Layers of A by 64, by eights where the section reaches those, and one by
+// one where it reaches the eight; the layers that the section may cut or
+// make the face first, every ray through every cell; the others brightest
+// first, each passed over once the least of the packet's rays has reached
+// its bound, a run of 64 opened into its eights once it still may raise one.
+void renderCellPacket(const CellFrame &f, const SliceRuns &runs, CellPacket &p, CellPlan &plan)
 {
     plan.cut.clear();
     plan.open.clear();
-    const int slabs = (f.cellsA + slabSize - 1) >> slabShift;
-    for (int slab = 0; slab < slabs; ++slab) {
-        const int l0 = slab << slabShift;
-        const int l1 = std::min(l0 + slabSize, f.cellsA) - 1;
-        int lo[3];
-        int hi[3];
-        const Reached reached = boxOf(f, p, l0, l1, lo, hi);
-        if (reached == Reached::Open)
-            addProspect(f, m, l0, l1, lo, hi, plan);
-        if (reached != Reached::Cut)
+    int lo[3];
+    int hi[3];
+    for (int run = 0; run < f.cellsA; run += coarseSize) {
+        const int runLast = std::min(run + coarseSize, f.cellsA) - 1;
+        const Reached far = boxOf(f, p, run, runLast, lo, hi);
+        if (far == Reached::Open)
+            addProspect(f, runs, run, runLast, lo, hi, plan);
+        if (far != Reached::Cut)
             continue;
-        for (int layer = l0; layer <= l1; ++layer) {
-            const Reached one = boxOf(f, p, layer, layer, lo, hi);
-            if (one == Reached::Cut)
-                plan.cut.push_back(layer);
-            else if (one == Reached::Open)
-                addProspect(f, m, layer, layer, lo, hi, plan);
+        for (int l0 = run; l0 <= runLast; l0 += slabSize) {
+            const int l1 = std::min(l0 + slabSize - 1, runLast);
+            const Reached reached = boxOf(f, p, l0, l1, lo, hi);
+            if (reached == Reached::Open)
+                addProspect(f, runs, l0, l1, lo, hi, plan);
+            if (reached != Reached::Cut)
+                continue;
+            for (int layer = l0; layer <= l1; ++layer) {
+                const Reached one = boxOf(f, p, layer, layer, lo, hi);
+                if (one == Reached::Cut)
+                    plan.cut.push_back(layer);
+                else if (one == Reached::Open)
+                    addProspect(f, runs, layer, layer, lo, hi, plan);
+            }
         }
     }
 
     for (const int layer : plan.cut)
         sampleCellsCut(f, p, layer);
 
-    orderProspects(plan.open, plan.ordered);
     const auto raises = [&p](const Prospect &prospect) {
         return prospect.code > p.leastCode || prospect.key > p.leastKey;
     };
-    for (const Prospect &prospect : plan.ordered) {
+    while (!plan.open.empty()) {
+        std::pop_heap(plan.open.begin(), plan.open.end(), lessBright);
+        const Prospect prospect = plan.open.back();
+        plan.open.pop_back();
         if (!raises(prospect))
             continue;
+        if (prospect.last - prospect.first >= slabSize) {
+            for (int l0 = prospect.first; l0 <= prospect.last; l0 += slabSize) {
+                const int l1 = std::min(l0 + slabSize - 1, prospect.last);
+                if (boxOf(f, p, l0, l1, lo, hi) != Reached::Nothing)
+                    addProspect(f, runs, l0, l1, lo, hi, plan);
+            }
+            continue;
+        }
         if (f.A != 2) {
             for (int layer = prospect.first; layer <= prospect.last && raises(prospect); ++layer)
                 sampleCellsOpen(f, p, layer, prospect);
@@ -398,14 +419,14 @@ void finishCellPacket(const CellFrame &f, const CellPacket &p)
     paintRays(f, f, f.section, p.i0, p.j0, p.columns, p.rows, p.layer, p.key, p.code);
 }
 
-void renderCellBand(const CellFrame &f, const SlabMap &m, int j0, int rows)
+void renderCellBand(const CellFrame &f, const SliceRuns &runs, int j0, int rows)
 {
     for (int i0 = 0; i0 < f.W; i0 += packetSide) {
         const int columns = std::min(packetSide, f.W - i0);
         if (f.coversAll(i0, j0, columns, rows))
             continue;
         startCellPacket(f, cellPacket, i0, j0, columns, rows);
-        renderCellPacket(f, m, cellPacket, cellPlan);
+        renderCellPacket(f, runs, cellPacket, cellPlan);
         finishCellPacket(f, cellPacket);
     }
 }
@@ -543,14 +564,10 @@ bool renderCellsTiled(QImage &image, const ViewState &view, const SetSnapshot &s
     f.covered = covered;
     f.mark = mark;
 
-    SlabMap &m = cellSlabs;
-    if (!m.prepare(set.sw, set.sh, geometry.ss, anyPicture, anyText))
+    const SliceRuns *runs = runsFor(set, cellRuns);
+    if (!runs)
         return false;
-    const int ss = geometry.ss;
-    auto slab = [&m, &f, ss](int index) { mapSlab(m, f.slices, ss, index); };
-    RenderPool::shared().run(m.slabs, slab);
-
-    forEachBand(f.H, [&f, &m](int j0, int rows) { renderCellBand(f, m, j0, rows); });
+    forEachBand(f.H, [&f, runs](int j0, int rows) { renderCellBand(f, *runs, j0, rows); });
     return true;
 }
 

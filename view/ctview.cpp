@@ -198,6 +198,7 @@ void CtView::takeSnapshot(SlicesCtrl *panel, SetSnapshot &snapshot)
     snapshot.slices.clear();
     for (const Slice *slice : std::as_const(set.slices))
         snapshot.slices.append(slice);
+    snapshot.runs = set.runs;
     snapshot.showFrame = panel->showFrame()->isChecked();
     snapshot.showVolume = panel->showVolume()->isChecked();
     snapshot.showSection = panel->showCSection()->isChecked();

@@ -15,7 +15,7 @@
 
 // The plane road: the picture of the plain per-pixel, per-slice algorithm,
 // to the bit, from far fewer samples. Where a sample lies comes from the
-// certified models (view/certified.h); slices, or runs of eight, whose tile
+// certified models (view/certified.h); slices, or runs of 8 or 64, whose tile
 // summaries show that they cannot raise any ray of a packet are passed over
 // for it, brightest first (view/skipping.h). The section layer keeps the
 // last of its samples rather than the greatest, so slices that may hold
@@ -72,8 +72,7 @@ void startPacket(const PlaneFrame &f, PlanePacket &p, int i0, int j0, int column
 struct Plan
 {
     std::vector<int> layered;
-    std::vector<Prospect> open;
-    std::vector<Prospect> ordered;
+    std::vector<Prospect> open; // a heap, greatest bucket on top
 };
 
 // Where a packet's samples may lie over the slices from z0 to z1: the
@@ -112,11 +111,12 @@ bool meetsGrid(const PlaneFrame &f, const Reach &r)
 
 // The slices that may hold section layer samples go first, in slice order,
 // as the layer keeps the last of its samples. The others, where only the
-// greatest value counts, go greatest bound first, eight at a time where
-// they can: once the least of the packet's rays has passed a bound the
+// greatest value counts, go greatest bound first, 64 or eight at a time
+// where they can: once the least of the packet's rays has passed a bound the
 // slices under it are passed over, and visiting the brightest tiles first
-// gets there soonest.
-void renderPacket(const PlaneFrame &f, const SlabMap &m, PlanePacket &p, Plan &plan)
+// gets there soonest. A run of 64 that may still raise a ray is opened into
+// its eights, and an eight into its slices, each back in the heap's order.
+void renderPacket(const PlaneFrame &f, const SliceRuns &runs, PlanePacket &p, Plan &plan)
 {
     plan.layered.clear();
     plan.open.clear();
@@ -125,56 +125,85 @@ void renderPacket(const PlaneFrame &f, const SlabMap &m, PlanePacket &p, Plan &p
     const bool still = f.u.perZ == 0 && f.w.perZ == 0;
     const TileRect stillUnder = tilesUnder(f.sw, f.sh, p.uMin - f.u.error, p.uMax + f.u.error,
                                            p.wMin - f.w.error, p.wMax + f.w.error);
-    for (int slab = 0; slab < m.slabs; ++slab) {
-        const int first = slab << slabShift;
-        const int last = std::min(first + slabSize, f.sliceCount) - 1;
-        const Reach reach = reachOf(f, p, f.slices[first].z, f.slices[last].z);
-        if (!meetsGrid(f, reach) || (f.section && reach.dLo >= f.sectionPos))
+    const auto under = [&](const Reach &reach) {
+        return still ? stillUnder : tilesUnder(f.sw, f.sh, reach.uLo, reach.uHi, reach.wLo, reach.wHi);
+    };
+    const auto lookAtRun = [&](int level, int first, int last, const Reach &reach) {
+        Prospect prospect;
+        prospect.first = first;
+        prospect.last = last;
+        if (lookAtRuns(f, runs, level, first, last, under(reach), prospect)) {
+            plan.open.push_back(prospect);
+            std::push_heap(plan.open.begin(), plan.open.end(), lessBright);
+        }
+    };
+    for (int run = 0; run < f.sliceCount; run += coarseSize) {
+        const int runLast = std::min(run + coarseSize, f.sliceCount) - 1;
+        const Reach far = reachOf(f, p, f.slices[run].z, f.slices[runLast].z);
+        if (!meetsGrid(f, far) || (f.section && far.dLo >= f.sectionPos))
             continue;
-        if (!f.section || reach.dHi <= f.layerLow) {
-            Prospect prospect;
-            prospect.first = first;
-            prospect.last = last;
-            const TileRect under =
-                    still ? stillUnder : tilesUnder(f.sw, f.sh, reach.uLo, reach.uHi, reach.wLo, reach.wHi);
-            if (lookAtSlabs(f, m, slab, slab, under, prospect))
-                plan.open.push_back(prospect);
+        if (!f.section || far.dHi <= f.layerLow) {
+            lookAtRun(1, run, runLast, far);
             continue;
         }
-        // Near the section: slice by slice.
-        for (int k = first; k <= last; ++k) {
-            const TiledSlice &s = f.slices[k];
-            const Reach one = reachOf(f, p, s.z, s.z);
-            if (!meetsGrid(f, one) || one.dLo >= f.sectionPos)
+        for (int first = run; first <= runLast; first += slabSize) {
+            const int last = std::min(first + slabSize - 1, runLast);
+            const Reach reach = reachOf(f, p, f.slices[first].z, f.slices[last].z);
+            if (!meetsGrid(f, reach) || reach.dLo >= f.sectionPos)
                 continue;
-            if (!(one.dHi <= f.layerLow)) {
-                // The last layer sample counts even with intensity 0, so
-                // every kind of slice is sampled here. Its cells are asked
-                // for now and come while the rest is planned.
-                plan.layered.push_back(k);
-                prefetchReach(f, s, one);
+            if (reach.dHi <= f.layerLow) {
+                lookAtRun(0, first, last, reach);
                 continue;
             }
-            Prospect prospect;
-            prospect.first = prospect.last = k;
-            if ((s.text ? f.textShows : f.picturesShow)
-                && lookAt(f, s, tilesUnder(f.sw, f.sh, one.uLo, one.uHi, one.wLo, one.wHi), prospect))
-                plan.open.push_back(prospect);
+            // Near the section: slice by slice.
+            for (int k = first; k <= last; ++k) {
+                const TiledSlice &s = f.slices[k];
+                const Reach one = reachOf(f, p, s.z, s.z);
+                if (!s.tiles || !meetsGrid(f, one) || one.dLo >= f.sectionPos)
+                    continue;
+                if (!(one.dHi <= f.layerLow)) {
+                    // The last layer sample counts even with intensity 0, so
+                    // every kind of slice is sampled here. Its cells are asked
+                    // for now and come while the rest is planned.
+                    plan.layered.push_back(k);
+                    prefetchReach(f, s, one);
+                    continue;
+                }
+                Prospect prospect;
+                prospect.first = prospect.last = k;
+                if ((s.text ? f.textShows : f.picturesShow)
+                    && lookAt(f, s, tilesUnder(f.sw, f.sh, one.uLo, one.uHi, one.wLo, one.wHi),
+                              prospect)) {
+                    plan.open.push_back(prospect);
+                    std::push_heap(plan.open.begin(), plan.open.end(), lessBright);
+                }
+            }
         }
     }
 
     for (const int k : plan.layered)
         samplePlaneLayer(f, f.slices[k], p);
 
-    orderProspects(plan.open, plan.ordered);
     const auto raises = [&p](const Prospect &prospect) {
         return prospect.code > p.leastCode || prospect.key > p.leastKey;
     };
-    for (const Prospect &prospect : plan.ordered) {
+    while (!plan.open.empty()) {
+        std::pop_heap(plan.open.begin(), plan.open.end(), lessBright);
+        const Prospect prospect = plan.open.back();
+        plan.open.pop_back();
         if (!raises(prospect))
             continue;
-        if (prospect.first == prospect.last) {
+        if (prospect.level < 0) {
             samplePlaneOpen(f, f.slices[prospect.first], p, prospect);
+            continue;
+        }
+        if (prospect.level > 0 && prospect.last - prospect.first >= slabSize) {
+            for (int first = prospect.first; first <= prospect.last; first += slabSize) {
+                const int last = std::min(first + slabSize - 1, prospect.last);
+                const Reach reach = reachOf(f, p, f.slices[first].z, f.slices[last].z);
+                if (meetsGrid(f, reach))
+                    lookAtRun(0, first, last, reach);
+            }
             continue;
         }
         // The slices of the eight to sample have their cells asked for
@@ -183,15 +212,15 @@ void renderPacket(const PlaneFrame &f, const SlabMap &m, PlanePacket &p, Plan &p
         int count = 0;
         for (int k = prospect.first; k <= prospect.last; ++k) {
             const TiledSlice &s = f.slices[k];
+            if (!s.tiles)
+                continue;
             const Reach one = reachOf(f, p, s.z, s.z);
             if (!meetsGrid(f, one) || !(s.text ? f.textShows : f.picturesShow))
                 continue;
             Prospect &slice = chosen[count];
             slice = Prospect();
             slice.first = slice.last = k;
-            const TileRect under =
-                    still ? stillUnder : tilesUnder(f.sw, f.sh, one.uLo, one.uHi, one.wLo, one.wHi);
-            if (lookAt(f, s, under, slice) && raises(slice)) {
+            if (lookAt(f, s, under(one), slice) && raises(slice)) {
                 prefetchReach(f, s, one);
                 ++count;
             }
@@ -211,16 +240,16 @@ void finishPacket(const PlaneFrame &f, const PlanePacket &p)
 
 thread_local PlanePacket packet;
 thread_local Plan plan;
-thread_local SlabMap slabMap;
+thread_local SliceRuns ownRuns;
 thread_local std::vector<TiledSlice> tiledSlices;
 
-void renderBand(const PlaneFrame &f, const SlabMap &m, int j0, int rows)
+void renderBand(const PlaneFrame &f, const SliceRuns &runs, int j0, int rows)
 {
     for (int i0 = 0; i0 < f.W; i0 += packetSide) {
         if (f.coversAll(i0, j0, std::min(packetSide, f.W - i0), rows))
             continue;
         startPacket(f, packet, i0, j0, std::min(packetSide, f.W - i0), rows);
-        renderPacket(f, m, packet, plan);
+        renderPacket(f, runs, packet, plan);
         finishPacket(f, packet);
     }
 }
@@ -313,15 +342,12 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
     bool anyPicture = false;
     if (!collectSlices(set, geometry.z, slices, anyPicture, anyText))
         return false;
-    // Slices that give nothing are left out here: the plane road passes
-    // over them and needs no place for them.
-    std::erase_if(slices, [](const TiledSlice &s) { return !s.tiles; });
 
     // Nothing can have an intensity above 0: every pixel stays as it is.
     if (!setUpWindow(f, set.windowLow, set.windowHigh, anyPicture, anyText, set.vColor,
                      set.sColor))
         return false;
-    if (slices.empty() || !(f.picturesShow || f.textShows))
+    if (!(anyPicture || anyText) || !(f.picturesShow || f.textShows))
         return true;
 
     f.section = set.showSection;
@@ -332,12 +358,9 @@ bool renderVolumeTiled(QImage &image, const ViewState &view, const SetSnapshot &
     f.bits = image.bits();
     f.bytesPerLine = image.bytesPerLine();
 
-    SlabMap &m = slabMap;
-    if (!m.prepare(set.sw, set.sh, f.sliceCount, anyPicture, anyText))
+    const SliceRuns *runs = runsFor(set, ownRuns);
+    if (!runs)
         return false;
-    auto slab = [&m, &f](int index) { mapSlab(m, f.slices, f.sliceCount, index); };
-    RenderPool::shared().run(m.slabs, slab);
-
-    forEachBand(H, [&f, &m](int j0, int rows) { renderBand(f, m, j0, rows); });
+    forEachBand(H, [&f, runs](int j0, int rows) { renderBand(f, *runs, j0, rows); });
     return true;
 }

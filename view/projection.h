@@ -9,14 +9,20 @@
 #include <QColor>
 #include <QList>
 
+#include <memory>
+
 class QImage;
 class Slice;
+struct SliceRuns;
 
 // What the renderer reads from one panel and its set, copied at render time
 // so that the pixel loop touches nothing that the GUI may change.
 struct SetSnapshot
 {
     QList<const Slice *> slices; // stack in index order
+    // The slices' summaries over runs, made once with them; without them
+    // (or made for other slices) each rendering makes its own.
+    std::shared_ptr<const SliceRuns> runs;
     int sw = 0;
     int sh = 0;
     bool showFrame = true;

@@ -2,6 +2,7 @@
 
 #include "slices/slice.h"
 #include "view/projection.h"
+#include "view/renderpool.h"
 
 #include <new>
 
@@ -66,6 +67,12 @@ bool collectSlices(const SetSnapshot &set, const QList<double> &planes,
         s.high = tiles.high.data();
         s.blockLow = tiles.blockLow.data();
         s.blockHigh = tiles.blockHigh.data();
+        if (!tiles.low16.empty()) {
+            s.low16 = tiles.low16.data();
+            s.high16 = tiles.high16.data();
+            s.blockLow16 = tiles.blockLow16.data();
+            s.blockHigh16 = tiles.blockHigh16.data();
+        }
         anyText = anyText || s.text;
         anyPicture = anyPicture || !s.text;
     }
@@ -80,22 +87,6 @@ int bucketOf(const ValueWindow &f, const Prospect &p)
         bucket = std::max(bucket, share > 0 ? 1 + int(std::min(share, 1.0) * 255) : 1);
     }
     return bucket;
-}
-
-void orderProspects(const std::vector<Prospect> &open, std::vector<Prospect> &ordered)
-{
-    int count[buckets] = {};
-    for (const Prospect &prospect : open)
-        ++count[prospect.bucket];
-    int start = 0;
-    for (int bucket = buckets - 1; bucket >= 0; --bucket) {
-        const int n = count[bucket];
-        count[bucket] = start;
-        start += n;
-    }
-    ordered.resize(open.size());
-    for (const Prospect &prospect : open)
-        ordered[size_t(count[prospect.bucket]++)] = prospect;
 }
 
 void prefetchCells(const TiledSlice &s, int c0, int c1, int r0, int r1)
@@ -126,7 +117,18 @@ bool lookAt(const ValueWindow &f, const TiledSlice &s, const TileRect &r, Prospe
         (s.text ? out.key : out.code) = std::numeric_limits<double>::infinity();
         return true;
     }
-    if (s.text) {
+    if (s.text && s.low16) {
+        out.key = boundOver(
+                r,
+                [&](int tx, int ty, bool one) {
+                    const qsizetype i = qsizetype(ty) * s.columns + tx;
+                    return one ? std::pair<double, double>(s.low16[i], s.high16[i])
+                               : std::pair<double, double>(s.blockLow16[i], s.blockHigh16[i]);
+                },
+                [&](double low, double high) { return keyBound(f, low, high); }, minusInfinity);
+        if (out.key == minusInfinity)
+            return false;
+    } else if (s.text) {
         out.key = boundOver(
                 r,
                 [&](int tx, int ty, bool one) {
@@ -153,81 +155,28 @@ bool lookAt(const ValueWindow &f, const TiledSlice &s, const TileRect &r, Prospe
     return true;
 }
 
-bool SlabMap::prepare(int sw, int sh, int sliceCount, bool anyPicture, bool anyText)
+bool lookAtRuns(const ValueWindow &f, const SliceRuns &runs, int level, int first, int last,
+                const TileRect &tiles, Prospect &out)
 {
-    columns = (sw + SliceTiles::size - 1) >> SliceTiles::shift;
-    rows = (sh + SliceTiles::size - 1) >> SliceTiles::shift;
-    slabs = (sliceCount + slabSize - 1) >> slabShift;
-    const size_t entries = size_t(slabs) * rows * columns;
-    try {
-        pictures.resize(anyPicture ? entries : 0);
-        text.resize(anyText ? entries : 0);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    return true;
-}
-
-void mapSlab(SlabMap &m, const TiledSlice *slices, int count, int slab)
-{
-    const qsizetype base = qsizetype(slab) * m.rows * m.columns;
-    const bool pictures = !m.pictures.empty();
-    const bool text = !m.text.empty();
-    for (qsizetype i = 0; i < qsizetype(m.rows) * m.columns; ++i) {
-        if (pictures)
-            m.pictures[base + i] = SlabBounds8();
-        if (text)
-            m.text[base + i] = SlabBoundsD();
-    }
-    const int k1 = std::min((slab + 1) << slabShift, count);
-    for (int k = slab << slabShift; k < k1; ++k) {
-        const TiledSlice &s = slices[k];
-        if (!s.tiles)
-            continue;
-        for (int ty = 0; ty < m.rows; ++ty) {
-            const qsizetype from = qsizetype(ty) * s.columns;
-            const qsizetype to = base + qsizetype(ty) * m.columns;
-            if (s.text) {
-                SlabBoundsD *b = m.text.data() + to;
-                for (int tx = 0; tx < m.columns; ++tx) {
-                    // Written so that a summary with no values changes nothing.
-                    if (s.low[from + tx] < b[tx].low)
-                        b[tx].low = s.low[from + tx];
-                    if (s.high[from + tx] > b[tx].high)
-                        b[tx].high = s.high[from + tx];
-                    if (s.blockLow[from + tx] < b[tx].blockLow)
-                        b[tx].blockLow = s.blockLow[from + tx];
-                    if (s.blockHigh[from + tx] > b[tx].blockHigh)
-                        b[tx].blockHigh = s.blockHigh[from + tx];
-                }
-            } else {
-                SlabBounds8 *b = m.pictures.data() + to;
-                for (int tx = 0; tx < m.columns; ++tx) {
-                    b[tx].low = std::min(b[tx].low, s.low8[from + tx]);
-                    b[tx].high = std::max(b[tx].high, s.high8[from + tx]);
-                    b[tx].blockLow = std::min(b[tx].blockLow, s.blockLow8[from + tx]);
-                    b[tx].blockHigh = std::max(b[tx].blockHigh, s.blockHigh8[from + tx]);
-                }
-            }
-        }
-    }
-}
-
-bool lookAtSlabs(const ValueWindow &f, const SlabMap &m, int first, int last, const TileRect &r,
-                 Prospect &out)
-{
-    if (tooWide(r) || last - first > widestLook) {
+    const SliceRuns::Level &m = runs.level[level];
+    const int shift = SliceRuns::tileShift[level];
+    const TileRect r{tiles.tx0 >> shift, tiles.tx1 >> shift, tiles.ty0 >> shift,
+                     tiles.ty1 >> shift};
+    const int run0 = first >> SliceRuns::sliceShift[level];
+    const int run1 = last >> SliceRuns::sliceShift[level];
+    out.level = level;
+    if (tooWide(r) || run1 - run0 > widestLook) {
         out.bucket = buckets - 1;
         out.code = out.key = std::numeric_limits<double>::infinity();
         return true;
     }
-    for (int slab = first; slab <= last; ++slab) {
-        const qsizetype base = qsizetype(slab) * m.rows * m.columns;
+    for (int run = run0; run <= run1; ++run) {
+        const qsizetype base = m.at(run, 0, 0);
         if (!m.pictures.empty() && f.picturesShow) {
             const int code = boundOver(
                     r,
                     [&](int tx, int ty, bool one) {
-                        const SlabBounds8 &b = m.pictures[base + qsizetype(ty) * m.columns + tx];
+                        const SliceRuns::Bounds8 &b = m.pictures[base + qsizetype(ty) * m.columns + tx];
                         return one ? std::pair<int, int>(b.low, b.high)
                                    : std::pair<int, int>(b.blockLow, b.blockHigh);
                     },
@@ -239,8 +188,9 @@ bool lookAtSlabs(const ValueWindow &f, const SlabMap &m, int first, int last, co
             out.key = std::max(out.key, boundOver(
                     r,
                     [&](int tx, int ty, bool one) {
-                        const SlabBoundsD &b = m.text[base + qsizetype(ty) * m.columns + tx];
-                        return one ? std::pair(b.low, b.high) : std::pair(b.blockLow, b.blockHigh);
+                        const SliceRuns::BoundsF &b = m.text[base + qsizetype(ty) * m.columns + tx];
+                        return one ? std::pair<double, double>(b.low, b.high)
+                                   : std::pair<double, double>(b.blockLow, b.blockHigh);
                     },
                     [&](double low, double high) { return keyBound(f, low, high); },
                     minusInfinity));
@@ -250,4 +200,15 @@ bool lookAtSlabs(const ValueWindow &f, const SlabMap &m, int first, int last, co
         return false;
     out.bucket = bucketOf(f, out);
     return true;
+}
+
+const SliceRuns *runsFor(const SetSnapshot &set, SliceRuns &own)
+{
+    if (set.runs && set.runs->fits(set.sw, set.sh, int(set.slices.size())))
+        return set.runs.get();
+    const auto parallel = [](int n, const std::function<void(int)> &work) {
+        std::function<void(int)> piece = work;
+        RenderPool::shared().run(n, piece);
+    };
+    return own.make(set.slices, set.sw, set.sh, parallel) ? &own : nullptr;
 }

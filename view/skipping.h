@@ -1,6 +1,7 @@
 #ifndef VIEW_SKIPPING_H
 #define VIEW_SKIPPING_H
 
+#include "slices/sliceruns.h"
 #include "slices/slicetiles.h"
 #include "view/valuewindow.h"
 
@@ -15,8 +16,8 @@ struct SetSnapshot;
 
 // Bounds that let a packet of rays pass over cells without looking at them.
 // Each slice keeps the smallest and largest value of every 8 x 8 tile and of
-// every block of 2 x 2 tiles (SliceTiles); a rendering sums these up over
-// eight consecutive slices (SlabMap). A bound over a region is never below
+// every block of 2 x 2 tiles (SliceTiles); a set sums these up over runs of
+// consecutive slices (SliceRuns). A bound over a region is never below
 // the greatest code or key of any value in it, so a ray whose code or key
 // has reached the bound cannot be raised there, and a packet all of whose
 // rays have reached it passes the region over: only the maximum decides.
@@ -38,6 +39,10 @@ struct TiledSlice
     const double *high = nullptr;
     const double *blockLow = nullptr;
     const double *blockHigh = nullptr;
+    const qint16 *low16 = nullptr; // instead of the doubles where the cells are narrow
+    const qint16 *high16 = nullptr;
+    const qint16 *blockLow16 = nullptr;
+    const qint16 *blockHigh16 = nullptr;
 };
 
 // The set's slices with their summaries, one per slice in stack order;
@@ -60,6 +65,7 @@ struct Prospect
     int first = 0; // the slices, or layers
     int last = 0;
     int bucket = 0;
+    int level = -1; // the level of the runs looked at; -1 for one slice
     double code = -std::numeric_limits<double>::infinity();
     double key = -std::numeric_limits<double>::infinity();
 };
@@ -93,11 +99,6 @@ inline bool tooWide(const TileRect &r)
 
 int bucketOf(const ValueWindow &f, const Prospect &p);
 
-// The prospects greatest bucket first: once the least of a packet's rays
-// has passed a bound the cells under it are passed over, and visiting the
-// brightest first gets there soonest.
-void orderProspects(const std::vector<Prospect> &open, std::vector<Prospect> &ordered);
-
 // Asks for the cells of columns c0..c1 of rows r0..r1 of a slice, so that
 // they come while other work is done; a footprint of many rows is left.
 void prefetchCells(const TiledSlice &s, int c0, int c1, int r0, int r1);
@@ -105,43 +106,30 @@ void prefetchCells(const TiledSlice &s, int c0, int c1, int r0, int r1);
 // One slice; false when nothing there can raise a ray at all.
 bool lookAt(const ValueWindow &f, const TiledSlice &s, const TileRect &r, Prospect &out);
 
-// Slices by eights: each tile's smallest and largest value over eight
-// consecutive slices of each kind, made anew for each rendering, so that a
-// packet passes over eight slices at one look.
-inline constexpr int slabShift = 3;
+// Slices by runs (SliceRuns): a packet passes over eight slices, or 64, at
+// one look; a run of eight slices is a brick.
+inline constexpr int slabShift = SliceRuns::sliceShift[0];
 inline constexpr int slabSize = 1 << slabShift;
+inline constexpr int coarseShift = SliceRuns::sliceShift[1];
+inline constexpr int coarseSize = 1 << coarseShift;
 
-struct SlabBounds8
+// The runs of the level over slices first..last and tiles r (in tiles);
+// false when nothing there can raise a ray at all.
+bool lookAtRuns(const ValueWindow &f, const SliceRuns &runs, int level, int first, int last,
+                const TileRect &r, Prospect &out);
+
+// The summaries over runs for rendering the set: its own where it carries
+// them for these slices, else made into `own` for this rendering. None when
+// they cannot be made; the caller then takes the plain road.
+const SliceRuns *runsFor(const SetSnapshot &set, SliceRuns &own);
+
+// Prospects in a heap, greatest bucket on top: once the least of a packet's
+// rays has passed a bound the cells under it are passed over, and visiting
+// the brightest first gets there soonest.
+struct LessBright
 {
-    uchar low = 255, high = 0, blockLow = 255, blockHigh = 0;
+    bool operator()(const Prospect &a, const Prospect &b) const { return a.bucket < b.bucket; }
 };
-
-struct SlabBoundsD
-{
-    double low = std::numeric_limits<double>::infinity();
-    double high = -std::numeric_limits<double>::infinity();
-    double blockLow = std::numeric_limits<double>::infinity();
-    double blockHigh = -std::numeric_limits<double>::infinity();
-};
-
-struct SlabMap
-{
-    int columns = 0; // tiles across and down the set
-    int rows = 0;
-    int slabs = 0;
-    std::vector<SlabBounds8> pictures; // [slab][ty][tx]
-    std::vector<SlabBoundsD> text;
-
-    // Sized for these slices on a set of sw x sh cells; false without memory.
-    bool prepare(int sw, int sh, int sliceCount, bool anyPicture, bool anyText);
-};
-
-// Sums up slab `slab` of the slices (eight from slab * 8 on).
-void mapSlab(SlabMap &m, const TiledSlice *slices, int count, int slab);
-
-// The slabs first..last over a rectangle of tiles; false when nothing there
-// can raise a ray at all.
-bool lookAtSlabs(const ValueWindow &f, const SlabMap &m, int first, int last, const TileRect &r,
-                 Prospect &out);
+inline constexpr LessBright lessBright;
 
 #endif // VIEW_SKIPPING_H
