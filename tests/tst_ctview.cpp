@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -68,6 +69,8 @@ private slots:
     void homeAndFit_data();
     void homeAndFit();
     void noticeOfLoads();
+    void displayMenuOnlyOnAStillClick_data();
+    void displayMenuOnlyOnAStillClick();
 
 private:
     struct Window
@@ -795,7 +798,8 @@ void tst_CtView::homeAndFit()
             const Vec3 corner{ (c & 1) ? box.halfX() : -box.halfX(),
                                (c & 2) ? box.halfY() : -box.halfY(),
                                (c & 4) ? box.halfZ() : -box.halfZ() };
-            const QPointF p = projectedPosition(w.view.viewState(), imageWidth, imageHeight, corner);
+            const QPointF p =
+                    projectedPosition(w.view.viewState(), imageWidth, imageHeight, corner);
             QVERIFY2(p.x() >= 0 && p.x() <= imageWidth && p.y() >= 0 && p.y() <= imageHeight,
                      qPrintable(QStringLiteral("%1, %2").arg(p.x()).arg(p.y())));
             low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
@@ -845,6 +849,42 @@ void tst_CtView::noticeOfLoads()
     load(panel, { notes });
     QTRY_COMPARE(w.view.noticeText(), QStringLiteral("Set 1: nothing loaded; 1 not slice files"));
     QVERIFY(notice->isVisible());
+}
+
+// The display's menu opens on a right click that stays put, never after a pan.
+void tst_CtView::displayMenuOnlyOnAStillClick_data()
+{
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<Qt::KeyboardModifiers>("mods");
+    QTest::addColumn<QPoint>("releaseAt");
+    QTest::addColumn<bool>("opens");
+    const Qt::KeyboardModifiers none;
+    QTest::newRow("still right click") << Qt::RightButton << none << QPoint(100, 128) << true;
+    QTest::newRow("right drag") << Qt::RightButton << none << QPoint(120, 128) << false;
+    QTest::newRow("still shift left click")
+            << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << QPoint(100, 128)
+            << false;
+    QTest::newRow("still control right click")
+            << Qt::RightButton << Qt::KeyboardModifiers(Qt::ControlModifier) << QPoint(100, 128)
+            << false;
+}
+
+void tst_CtView::displayMenuOnlyOnAStillClick()
+{
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(Qt::KeyboardModifiers, mods);
+    QFETCH(QPoint, releaseAt);
+    QFETCH(bool, opens);
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    mouse(w.display, QEvent::MouseButtonPress, { 100, 128 }, button, mods);
+    if (releaseAt != QPoint(100, 128))
+        mouse(w.display, QEvent::MouseMove, releaseAt, button, mods);
+    mouse(w.display, QEvent::MouseButtonRelease, releaseAt, button, mods);
+    auto *menu = w.view.findChild<QMenu *>("displayMenu");
+    QVERIFY(menu);
+    QCOMPARE(menu->isVisible(), opens);
+    menu->close();
 }
 
 QTEST_MAIN(tst_CtView)

@@ -79,6 +79,7 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
             &CtView::fitView);
 
     displayMenu = new QMenu(this);
+    displayMenu->setObjectName(QStringLiteral("displayMenu"));
     QAction *home = displayMenu->addAction(tr("First view"), this, &CtView::homeView);
     home->setShortcut(QKeySequence(Qt::Key_Home));
     QAction *fit = displayMenu->addAction(tr("Fit the sets"), this, &CtView::fitView);
@@ -104,8 +105,10 @@ CtView::~CtView()
 {
     // The panels outlive this body: a field of theirs that loses the focus
     // while the window goes must not ask it to render.
-    for (SlicesCtrl *panel : std::as_const(sCtrls))
+    for (SlicesCtrl *panel : std::as_const(sCtrls)) {
         disconnect(panel, nullptr, this, nullptr);
+        disconnect(&panel->sliceDatas, nullptr, this, nullptr);
+    }
 }
 
 void CtView::addSliceSet()
