@@ -271,6 +271,9 @@ void CtView::showNotice()
 {
     const QString text = noticeText();
     notice->setText(text);
+    // A long reason wraps inside the display rather than running past it.
+    notice->setWordWrap(true);
+    notice->setMaximumWidth(std::max(40, ui->dispA_->width() - 8));
     notice->adjustSize();
     notice->setVisible(!text.isEmpty());
 }
