@@ -574,6 +574,34 @@ void SlicesCtrl::showAccount()
     ui->nameList_->setToolTip(accountText(loaded, account, shape));
 }
 
+QString SlicesCtrl::skippedText(const SliceDatas::Account &account)
+{
+    QStringList skipped;
+    if (account.flat > 0)
+        skipped.append(tr("%1 flat").arg(account.flat));
+    if (account.notSlices > 0)
+        skipped.append(tr("%1 not slice files").arg(account.notSlices));
+    if (account.unsupported > 0) {
+        // The forms are the readers' own words, as on standard error.
+        QStringList forms;
+        for (const auto &[form, count] : account.unsupportedForms)
+            forms.append(account.unsupportedForms.size() > 1 ? QStringLiteral("%1 x %2")
+                                                                       .arg(count)
+                                                                       .arg(form)
+                                                             : form);
+        skipped.append(tr("%1 unsupported (%2)")
+                               .arg(account.unsupported)
+                               .arg(forms.join(QLatin1String("; "))));
+    }
+    if (account.damaged > 0)
+        skipped.append(tr("%1 damaged or unreadable").arg(account.damaged));
+    if (account.otherSize > 0)
+        skipped.append(tr("%1 of another size").arg(account.otherSize));
+    if (account.overBudget > 0)
+        skipped.append(tr("%1 beyond the memory budget").arg(account.overBudget));
+    return skipped.join(QLatin1String(", "));
+}
+
 QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &account,
                                 const CellShape &shape)
 {
@@ -583,17 +611,9 @@ QString SlicesCtrl::accountText(qsizetype loaded, const SliceDatas::Account &acc
                                             .arg(account.filesLoaded)
                                             .arg(account.selected)
                                   : tr("%1 of %2 files loaded").arg(loaded).arg(account.selected);
-    QStringList skipped;
-    if (account.flat > 0)
-        skipped.append(tr("%1 flat").arg(account.flat));
-    if (account.unreadable > 0)
-        skipped.append(tr("%1 unreadable").arg(account.unreadable));
-    if (account.otherSize > 0)
-        skipped.append(tr("%1 of another size").arg(account.otherSize));
-    if (account.overBudget > 0)
-        skipped.append(tr("%1 beyond the memory budget").arg(account.overBudget));
+    const QString skipped = skippedText(account);
     if (!skipped.isEmpty())
-        text += QLatin1String("; ") + skipped.join(QLatin1String(", "));
+        text += QLatin1String("; ") + skipped;
     if (shape.measured()) {
         const auto mm = [](double v) { return QString::number(v, 'f', 2); };
         // A single slice has no distance to the next.

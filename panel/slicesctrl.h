@@ -63,6 +63,10 @@ public:
     // Loads files and folders as a drop of them on the panel does.
     void loadPaths(const QStringList &paths);
 
+    // The files and slices a load left out, by reason, such as "2 flat,
+    // 1 unsupported (multi-frame DICOM image)"; empty where none.
+    static QString skippedText(const SliceDatas::Account &account);
+
 protected:
     // Files and folders dropped on the panel load as a selection in its dialog.
     void dragEnterEvent(QDragEnterEvent *event) override;

@@ -11,6 +11,7 @@
 #include <QImageReader>
 #include <QList>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include "dcmtk/config/osconfig.h"
 #include "dcmtk/dcmdata/dccodec.h"
@@ -516,14 +517,27 @@ bool greyCells(DcmDataset *data, bool wide, CellBits *bits, QString *whyNot)
     OFString photometricText;
     data->findAndGetOFString(DCM_PhotometricInterpretation, photometricText);
     const QString photometric = text(photometricText);
-    if (samples != 1
-        || (photometric != QLatin1String("MONOCHROME1")
-            && photometric != QLatin1String("MONOCHROME2"))) {
+    const bool grey = photometric == QLatin1String("MONOCHROME1")
+            || photometric == QLatin1String("MONOCHROME2");
+    // Only several samples a pixel or a colour interpretation make a colour
+    // image; one grey sample without its interpretation is a file lacking it.
+    static const QRegularExpression colour(
+            QStringLiteral("^(RGB|ARGB|CMYK|HSV|PALETTE COLOR|YBR_.*)$"));
+    if (samples != 1 || (!grey && colour.match(photometric).hasMatch())) {
         *whyNot = QStringLiteral("colour DICOM image (%1, %2 samples per pixel)")
                           .arg(photometric.isEmpty() ? QStringLiteral("no photometric "
                                                                       "interpretation")
                                                      : photometric)
                           .arg(samples);
+        return false;
+    }
+    if (photometric.isEmpty()) {
+        *whyNot = QStringLiteral("DICOM image without a photometric interpretation");
+        return false;
+    }
+    if (!grey) {
+        *whyNot = QStringLiteral("DICOM image of unknown photometric interpretation \"%1\"")
+                          .arg(photometric);
         return false;
     }
 

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPen>
 #include <QRect>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -266,6 +267,7 @@ void SliceDatas::filesSelected(QStringList files)
     // which holds at most a batch of slices beyond it for a moment.
     const int batch = 2 * (readers().workerCount() + 1);
     std::vector<FileSlices> reads(size_t(std::min<qsizetype>(batch, order.size())));
+    emit filesRead(0, int(order.size()));
     for (qsizetype first = 0; first < order.size() && !stopRequested.load(); first += batch) {
         const int count = int(std::min<qsizetype>(batch, order.size() - first));
         auto read = [&](int i) {
@@ -282,6 +284,29 @@ void SliceDatas::filesSelected(QStringList files)
             const QString &fileName = order.at(first + i);
             FileSlices &file = reads[size_t(i)];
             if (file.slices.empty() && file.overBudget == 0) {
+                switch (refusalOf(file.whyNot)) {
+                case Refusal::OverBudget:
+                    skip(fileName, tally.overBudget, file.whyNot);
+                    continue;
+                case Refusal::NotSlices:
+                    ++tally.notSlices;
+                    break;
+                case Refusal::Unsupported: {
+                    ++tally.unsupported;
+                    const QString form = formOf(file.whyNot);
+                    auto seen = std::find_if(tally.unsupportedForms.begin(),
+                                             tally.unsupportedForms.end(),
+                                             [&form](const auto &f) { return f.first == form; });
+                    if (seen == tally.unsupportedForms.end())
+                        tally.unsupportedForms.append({ form, 1 });
+                    else
+                        ++seen->second;
+                    break;
+                }
+                case Refusal::Damaged:
+                    ++tally.damaged;
+                    break;
+                }
                 skip(fileName, tally.unreadable, file.whyNot);
                 continue;
             }
@@ -331,6 +356,7 @@ void SliceDatas::filesSelected(QStringList files)
         }
         for (FileSlices &file : reads)
             file = {};
+        emit filesRead(int(first + count), int(order.size()));
     }
 
     const bool accepted = setMin < DBL_MAX && setMax > -DBL_MAX;
@@ -366,6 +392,38 @@ void SliceDatas::filesSelected(QStringList files)
         }
     }
     emit loadFilesFinished();
+}
+
+SliceDatas::Refusal SliceDatas::refusalOf(const QString &whyNot)
+{
+    // The readers' own words; a refusal not named here is taken as damage.
+    static const QRegularExpression notSlices(QStringLiteral(
+            "^(not a picture, text slice or DICOM file|not a regular file|"
+            "DICOM object without an image)"));
+    static const QRegularExpression overBudget(
+            QStringLiteral("over the memory budget|^no memory for"));
+    static const QRegularExpression unsupported(QStringLiteral(
+            "^colour DICOM image|^DICOM image of unknown photometric interpretation|"
+            "^multi-frame DICOM image|^deflated DICOM file|^no DICOM decoder for|"
+            "^DICOM image of \\d+ bits allocated|more than the limit of|"
+            "^JPEG 2000 decoder unavailable|^JPEG 2000 image of \\d+ components|"
+            "^JPEG 2000 samples of|image of \\d+ dimensions|image of \\S+ values|"
+            "^NRRD encoding|data in several files"));
+    if (notSlices.match(whyNot).hasMatch())
+        return Refusal::NotSlices;
+    if (overBudget.match(whyNot).hasMatch())
+        return Refusal::OverBudget;
+    if (unsupported.match(whyNot).hasMatch())
+        return Refusal::Unsupported;
+    return Refusal::Damaged;
+}
+
+QString SliceDatas::formOf(const QString &whyNot)
+{
+    static const QRegularExpression particulars(QStringLiteral(" \\([^()]*\\)$"));
+    QString form = whyNot;
+    form.remove(particulars);
+    return form;
 }
 
 void SliceDatas::makeHistogram()

@@ -16,6 +16,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <shared_mutex>
 
 // One slice set: a stack of slices of one common size with its value range,
@@ -71,11 +72,26 @@ public:
         // Some file gave a stack of slices, so slices and files differ.
         bool stacks = false;
         int flat = 0;
+        // Every file that gave nothing, and the same files by kind.
         int unreadable = 0;
+        int notSlices = 0;
+        int unsupported = 0;
+        int damaged = 0;
         int otherSize = 0;
         int overBudget = 0;
+        // The forms left unread, each with its count, in the order met.
+        QList<std::pair<QString, int>> unsupportedForms;
     };
     Account account;
+
+    // What a reader's refusal of a whole file says of it: no slice format at
+    // all, a form of one that is not read (multi-frame of a kind, an unknown
+    // coding, colour), a file cut short or broken, or want of memory.
+    enum class Refusal { NotSlices, Unsupported, Damaged, OverBudget };
+    static Refusal refusalOf(const QString &whyNot);
+    // The form an unsupported file is in, without its particulars:
+    // "multi-frame DICOM image" of "multi-frame DICOM image (3 frames)".
+    static QString formOf(const QString &whyNot);
 
     // Empties the set; the histogram stays as it is.
     void clear();
@@ -109,6 +125,9 @@ public:
 signals:
     void cleared();
     void loadedNewFile(QString fname);
+    // After each file of a load is read or left out, of all the load reads;
+    // first with none read, before the first file.
+    void filesRead(int read, int chosen);
     void loadFilesFinished();
     // The selection holds images of several DICOM series and nothing was
     // loaded: the set is as it was. Loading one series's files and the

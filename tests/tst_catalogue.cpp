@@ -99,7 +99,7 @@ void tst_Catalogue::translations_data()
         {"SlicesCtrl", "%1 flat", "平坦 %1", true},
         {"SlicesCtrl", "%1 of %2 files loaded", "%2 ファイル中 %1 ファイルを読み込み", true},
         {"SlicesCtrl", "%1 of another size", "サイズ違い %1", true},
-        {"SlicesCtrl", "%1 unreadable", "読めない %1", true},
+        {"SlicesCtrl", "%1 damaged or unreadable", "破損または読めない %1", true},
         {"SlicesCtrl", "%]", "%]", true},
         {"SlicesCtrl", "0.0", "0.0", true},
         {"SlicesCtrl", "100.0", "100.0", true},

@@ -5,12 +5,15 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QImageReader>
+#include <QLabel>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include <cfloat>
 #include <cmath>
 #include <numbers>
 
@@ -18,6 +21,8 @@
 #include "panel/slicesctrl.h"
 #include "view/ctview.h"
 #include "view/projection.h"
+#include "view/setgeometry.h"
+#include "view/viewgeometry.h"
 #include "widgets/dispa.h"
 
 Q_DECLARE_METATYPE(SamplingChoice)
@@ -61,6 +66,11 @@ private slots:
     void destroyedWithAnUnfinishedEdit();
     void samplingReachesTheRenderer_data();
     void samplingReachesTheRenderer();
+    void homeAndFit_data();
+    void homeAndFit();
+    void noticeOfLoads();
+    void displayMenuOnlyOnAStillClick_data();
+    void displayMenuOnlyOnAStillClick();
 
 private:
     struct Window
@@ -740,6 +750,141 @@ void tst_CtView::samplingReachesTheRenderer()
     set.sampling = sampling == Sampling::Cells ? Sampling::Planes : Sampling::Cells;
     renderScene(expected, w.view.viewState(), { set });
     QVERIFY(w.view.projImage != expected);
+}
+
+// F puts every loaded box inside the image, filling it, whatever the view
+// was; Home then gives the first view back and turns the sections with it.
+void tst_CtView::homeAndFit_data()
+{
+    QTest::addColumn<int>("imageWidth");
+    QTest::addColumn<int>("imageHeight");
+    QTest::addColumn<double>("turn");
+    QTest::addColumn<int>("wheel");
+    QTest::addColumn<Vec3>("centre");
+    QTest::newRow("first view, odd square") << 257 << 257 << 0.0 << 0 << Vec3{ 0, 0, 0 };
+    QTest::newRow("turned, zoomed in, wide") << 300 << 101 << 0.7 << -25 << Vec3{ 0, 0, 0 };
+    QTest::newRow("turned, zoomed out, tall, far off") << 64 << 200 << 2.2 << 30
+                                                      << Vec3{ 500, -300, 80 };
+}
+
+void tst_CtView::homeAndFit()
+{
+    QFETCH(int, imageWidth);
+    QFETCH(int, imageHeight);
+    QFETCH(double, turn);
+    QFETCH(int, wheel);
+    QFETCH(Vec3, centre);
+    Window w;
+    w.view.findChild<QLineEdit *>("imgPixWidth_")->setText(QString::number(imageWidth));
+    w.view.findChild<QLineEdit *>("imgPixHeight_")->setText(QString::number(imageHeight));
+    load(w.view.sCtrls.first(), writeSlices(dir.path(), 5, 24));
+    w.view.addSliceSet();
+    load(w.view.sCtrls.last(), writeSlices(dir.path(), 2, 40));
+    const double g = std::sqrt(3.0);
+    const Vec3 axis{ 1 / g, 1 / g, 1 / g };
+    QMetaObject::invokeMethod(&w.view, "updateNvs", Q_ARG(Vec3, axis), Q_ARG(double, turn));
+    for (int k = 0; k < std::abs(wheel); ++k)
+        QMetaObject::invokeMethod(&w.view, "wheelMovedOnDataDisp", Q_ARG(int, wheel > 0 ? 1 : -1));
+    w.view.centre = centre;
+
+    w.view.fitView();
+    double spanX = 0;
+    double spanY = 0;
+    for (SlicesCtrl *panel : std::as_const(w.view.sCtrls)) {
+        const SetGeometry box(snapshotOf(panel));
+        QPointF low(DBL_MAX, DBL_MAX);
+        QPointF high(-DBL_MAX, -DBL_MAX);
+        for (int c = 0; c < 8; ++c) {
+            const Vec3 corner{ (c & 1) ? box.halfX() : -box.halfX(),
+                               (c & 2) ? box.halfY() : -box.halfY(),
+                               (c & 4) ? box.halfZ() : -box.halfZ() };
+            const QPointF p =
+                    projectedPosition(w.view.viewState(), imageWidth, imageHeight, corner);
+            QVERIFY2(p.x() >= 0 && p.x() <= imageWidth && p.y() >= 0 && p.y() <= imageHeight,
+                     qPrintable(QStringLiteral("%1, %2").arg(p.x()).arg(p.y())));
+            low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
+            high = QPointF(std::max(high.x(), p.x()), std::max(high.y(), p.y()));
+        }
+        spanX = std::max(spanX, high.x() - low.x());
+        spanY = std::max(spanY, high.y() - low.y());
+    }
+    // Filled along one side at least, not merely shrunk into the image.
+    QVERIFY(spanX > imageWidth * 0.9 || spanY > imageHeight * 0.9);
+
+    QSignalSpy turned(&w.view, &CtView::newNz);
+    w.view.homeView();
+    const ViewState first;
+    QCOMPARE(w.view.zoom, first.zoom);
+    for (const auto &[now, then] : { std::pair{ w.view.nx, first.nx }, { w.view.ny, first.ny },
+                                     { w.view.nz, first.nz }, { w.view.centre, first.centre } }) {
+        QCOMPARE(now.x, then.x);
+        QCOMPARE(now.y, then.y);
+        QCOMPARE(now.z, then.z);
+    }
+    QCOMPARE(turned.count(), 1);
+    QCOMPARE(w.view.sCtrls.first()->nz.z, 1.0);
+}
+
+// A load's progress shows over the display while it runs and goes when it
+// ends; a load that takes nothing says so.
+void tst_CtView::noticeOfLoads()
+{
+    Window w;
+    SlicesCtrl *panel = w.view.sCtrls.first();
+    auto *notice = w.display->findChild<QLabel *>("notice");
+    QVERIFY(notice && !notice->isVisible());
+    emit panel->sliceDatas.filesRead(1, 3);
+    QTRY_COMPARE(w.view.noticeText(), QStringLiteral("Set 1: 1 of 3 files read"));
+    QVERIFY(notice->isVisible());
+
+    load(panel, writeSlices(dir.path(), 3, 8));
+    QTRY_VERIFY(w.view.noticeText().isEmpty());
+    QVERIFY(!notice->isVisible());
+
+    const QString notes = dir.filePath("notes.txt");
+    QFile file(notes);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("notes\n");
+    file.close();
+    load(panel, { notes });
+    QTRY_COMPARE(w.view.noticeText(), QStringLiteral("Set 1: nothing loaded; 1 not slice files"));
+    QVERIFY(notice->isVisible());
+}
+
+// The display's menu opens on a right click that stays put, never after a pan.
+void tst_CtView::displayMenuOnlyOnAStillClick_data()
+{
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<Qt::KeyboardModifiers>("mods");
+    QTest::addColumn<QPoint>("releaseAt");
+    QTest::addColumn<bool>("opens");
+    const Qt::KeyboardModifiers none;
+    QTest::newRow("still right click") << Qt::RightButton << none << QPoint(100, 128) << true;
+    QTest::newRow("right drag") << Qt::RightButton << none << QPoint(120, 128) << false;
+    QTest::newRow("still shift left click")
+            << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << QPoint(100, 128)
+            << false;
+    QTest::newRow("still control right click")
+            << Qt::RightButton << Qt::KeyboardModifiers(Qt::ControlModifier) << QPoint(100, 128)
+            << false;
+}
+
+void tst_CtView::displayMenuOnlyOnAStillClick()
+{
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(Qt::KeyboardModifiers, mods);
+    QFETCH(QPoint, releaseAt);
+    QFETCH(bool, opens);
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+    mouse(w.display, QEvent::MouseButtonPress, { 100, 128 }, button, mods);
+    if (releaseAt != QPoint(100, 128))
+        mouse(w.display, QEvent::MouseMove, releaseAt, button, mods);
+    mouse(w.display, QEvent::MouseButtonRelease, releaseAt, button, mods);
+    auto *menu = w.view.findChild<QMenu *>("displayMenu");
+    QVERIFY(menu);
+    QCOMPARE(menu->isVisible(), opens);
+    menu->close();
 }
 
 QTEST_MAIN(tst_CtView)

@@ -334,7 +334,11 @@ void tst_DicomReader::refused_data()
     unnamed.photometric.clear();
     QTest::newRow("no photometric interpretation")
         << "" << unnamed
-        << "colour DICOM image (no photometric interpretation, 1 samples per pixel)";
+        << "DICOM image without a photometric interpretation";
+    DicomFixture unknown = image;
+    unknown.photometric = QStringLiteral("MONOCHROME3");
+    QTest::newRow("unknown photometric interpretation")
+        << "" << unknown << "DICOM image of unknown photometric interpretation \"MONOCHROME3\"";
 
     DicomFixture wide = image;
     wide.bitsAllocated = 32;

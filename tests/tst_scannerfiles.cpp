@@ -273,6 +273,8 @@ void tst_ScannerFiles::dicomSeries()
     QCOMPARE(set.max, 9.0);
     QCOMPARE(set.account.selected, 8);
     QCOMPARE(set.account.unreadable, 2);
+    QCOMPARE(set.account.notSlices, 1);
+    QCOMPARE(set.account.damaged, 1);
     QCOMPARE(set.account.flat + set.account.otherSize, 0);
 }
 
@@ -320,6 +322,19 @@ void tst_ScannerFiles::account()
     const QString small = grey("small.png", 2, 2, 10);
     const QString notes = writeFixture(here.filePath("notes.txt"), "notes\n");
     const QString last = grey("last.png", 4, 4, 20);
+    // Intact files in forms not read are counted apart from damaged ones,
+    // each form once with its count.
+    DicomFixture palette;
+    palette.photometric = QStringLiteral("PALETTE COLOR");
+    palette.raw = { 1, 2, 3, 4, 5, 6 };
+    DicomFixture wide = palette;
+    wide.photometric = QStringLiteral("MONOCHROME2");
+    wide.bitsAllocated = 12;
+    QVERIFY(writeDicom(here.filePath("palette1.dcm"), palette));
+    QVERIFY(writeDicom(here.filePath("palette2.dcm"), palette));
+    QVERIFY(writeDicom(here.filePath("wide.dcm"), wide));
+    const QStringList unsupported = { here.filePath("palette1.dcm"), here.filePath("wide.dcm"),
+                                      here.filePath("palette2.dcm") };
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Skipped \"%1\" \"flat: every "
                                                                "value is 0\"")
@@ -336,6 +351,17 @@ void tst_ScannerFiles::account()
     QCOMPARE(set.account.flat, 1);
     QCOMPARE(set.account.otherSize, 1);
     QCOMPARE(set.account.unreadable, 1);
+    QCOMPARE(set.account.notSlices, 1);
+
+    load(set, QStringList{ first } + unsupported);
+    QCOMPARE(set.account.unsupported, 3);
+    QCOMPARE(set.account.unreadable, 3);
+    QCOMPARE(set.account.damaged + set.account.notSlices, 0);
+    const QList<std::pair<QString, int>> forms = {
+        { "colour DICOM image", 2 },
+        { "DICOM image of 12 bits allocated, 16 stored, high bit 15, pixel representation 0", 1 }
+    };
+    QCOMPARE(set.account.unsupportedForms, forms);
 
     // A new selection starts a new account.
     set.clear();

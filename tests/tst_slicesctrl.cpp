@@ -255,7 +255,7 @@ void tst_SlicesCtrl::loadThroughDialog()
     QCOMPARE(edit(panel, "maxThPC_")->text(), QStringLiteral("100.0"));
     QCOMPARE(done.count(), 1);
     QCOMPARE(list->toolTip(),
-             QStringLiteral("3 of 5 files loaded; 1 unreadable, 1 of another size"));
+             QStringLiteral("3 of 5 files loaded; 1 not slice files, 1 of another size"));
 }
 
 void tst_SlicesCtrl::loadAcceptingNothing()

@@ -55,6 +55,30 @@
         <source>There is no picture yet: load a slice set, and give the image a size of at least 1 x 1 pixels.</source>
         <translation>まだ画像がありません: スライスセットを読み込み、画像サイズを 1 x 1 ピクセル以上にしてください。</translation>
     </message>
+    <message>
+        <source>First view</source>
+        <translation>最初の視点</translation>
+    </message>
+    <message>
+        <source>Fit the sets</source>
+        <translation>セット全体を表示</translation>
+    </message>
+    <message>
+        <source>Set %1: %2 of %3 files read</source>
+        <translation>セット %1: %3 ファイル中 %2 ファイルを読み込み済み</translation>
+    </message>
+    <message>
+        <source>Set %1: %2 of %3 files read, about %4 s left</source>
+        <translation>セット %1: %3 ファイル中 %2 ファイルを読み込み済み、残り約 %4 秒</translation>
+    </message>
+    <message>
+        <source>Set %1: nothing loaded</source>
+        <translation>セット %1: 何も読み込まれませんでした</translation>
+    </message>
+    <message>
+        <source>Set %1: nothing loaded; %2</source>
+        <translation>セット %1: 何も読み込まれませんでした。%2</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>
@@ -84,10 +108,6 @@
     <message>
         <source>%1 of another size</source>
         <translation>サイズ違い %1</translation>
-    </message>
-    <message>
-        <source>%1 unreadable</source>
-        <translation>読めない %1</translation>
     </message>
     <message>
         <source>%]</source>
@@ -296,6 +316,18 @@
     <message>
         <source>Bone</source>
         <translation>骨</translation>
+    </message>
+    <message>
+        <source>%1 not slice files</source>
+        <translation>スライスファイルでない %1</translation>
+    </message>
+    <message>
+        <source>%1 unsupported (%2)</source>
+        <translation>未対応 %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1 damaged or unreadable</source>
+        <translation>破損または読めない %1</translation>
     </message>
 </context>
 </TS>

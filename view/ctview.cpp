@@ -4,12 +4,16 @@
 #include <QCheckBox>
 #include <QDebug>
 #include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QShortcut>
 #include <QSlider>
 #include <QVarLengthArray>
+#include <QtMath>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <mutex>
 #include <numbers>
@@ -21,6 +25,7 @@
 #include "view/framedrawing.h"
 #include "view/projection.h"
 #include "view/setcolours.h"
+#include "view/setgeometry.h"
 #include "widgets/chcoord.h"
 #include "widgets/dispa.h"
 #include "widgets/mousec.h"
@@ -67,14 +72,43 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
             &CtView::savePicture);
     connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this,
             &CtView::copyPicture);
+    // A text field keeps these keys for itself.
+    connect(new QShortcut(QKeySequence(Qt::Key_Home), this), &QShortcut::activated, this,
+            &CtView::homeView);
+    connect(new QShortcut(QKeySequence(Qt::Key_F), this), &QShortcut::activated, this,
+            &CtView::fitView);
+
+    displayMenu = new QMenu(this);
+    displayMenu->setObjectName(QStringLiteral("displayMenu"));
+    QAction *home = displayMenu->addAction(tr("First view"), this, &CtView::homeView);
+    home->setShortcut(QKeySequence(Qt::Key_Home));
+    QAction *fit = displayMenu->addAction(tr("Fit the sets"), this, &CtView::fitView);
+    fit->setShortcut(QKeySequence(Qt::Key_F));
+
+    // Over the picture, never part of it, and never in the mouse's way.
+    notice = new QLabel(ui->dispA_);
+    notice->setObjectName(QStringLiteral("notice"));
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    notice->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 160); color: white;"
+                                         " padding: 4px; }"));
+    notice->move(4, 4);
+    notice->hide();
+    emptyLoadTimer.setSingleShot(true);
+    emptyLoadTimer.setInterval(6000);
+    connect(&emptyLoadTimer, &QTimer::timeout, this, [this] {
+        emptyLoadText.clear();
+        showNotice();
+    });
 }
 
 CtView::~CtView()
 {
     // The panels outlive this body: a field of theirs that loses the focus
     // while the window goes must not ask it to render.
-    for (SlicesCtrl *panel : std::as_const(sCtrls))
+    for (SlicesCtrl *panel : std::as_const(sCtrls)) {
         disconnect(panel, nullptr, this, nullptr);
+        disconnect(&panel->sliceDatas, nullptr, this, nullptr);
+    }
 }
 
 void CtView::addSliceSet()
@@ -97,6 +131,12 @@ void CtView::addSliceSet()
 #endif
     connect(this, &CtView::initNz, panel, &SlicesCtrl::initNz);
     connect(this, &CtView::newNz, panel, &SlicesCtrl::newNz);
+    // The set's own thread sends these; they are taken here in turn.
+    connect(&panel->sliceDatas, &SliceDatas::filesRead, this,
+            [this, panel](int read, int chosen) { noticeFilesRead(panel, read, chosen); },
+            Qt::QueuedConnection);
+    connect(&panel->sliceDatas, &SliceDatas::loadFilesFinished, this,
+            [this, panel] { noticeLoadFinished(panel); }, Qt::QueuedConnection);
 
     ui->slicesCtrlsLayout_->addWidget(panel, n, 0);
     sCtrls.append(panel);
@@ -124,6 +164,149 @@ ViewState CtView::viewState() const
     view.nz = nz;
     view.centre = centre;
     return view;
+}
+
+void CtView::homeView()
+{
+    const ViewState first;
+    zoom = first.zoom;
+    nx = first.nx;
+    ny = first.ny;
+    nz = first.nz;
+    centre = first.centre;
+    emit newNz(nz);
+    paintPImg();
+}
+
+void CtView::fitView()
+{
+    const int w = imagePixelWidth();
+    const int h = imagePixelHeight();
+    if (w < 1 || h < 1)
+        return;
+    // The extent of every loaded box across and down the image, about the
+    // world's origin where each box is centred.
+    double left = DBL_MAX;
+    double right = -DBL_MAX;
+    double top = DBL_MAX;
+    double bottom = -DBL_MAX;
+    for (SlicesCtrl *panel : std::as_const(sCtrls)) {
+        SetSnapshot set;
+        {
+            std::shared_lock lock(panel->sliceDatas.guard);
+            if (!panel->sliceDatas.loaded)
+                continue;
+            set.sw = panel->sliceDatas.width;
+            set.sh = panel->sliceDatas.height;
+            for (const Slice *slice : std::as_const(panel->sliceDatas.slices))
+                set.slices.append(slice);
+            set.shape = panel->sliceDatas.shape;
+        }
+        const SetGeometry box(set);
+        for (int c = 0; c < 8; ++c) {
+            const Vec3 corner{ (c & 1) ? box.halfX() : -box.halfX(),
+                               (c & 2) ? box.halfY() : -box.halfY(),
+                               (c & 4) ? box.halfZ() : -box.halfZ() };
+            const double a = dot(corner, nx);
+            const double b = dot(corner, ny);
+            left = std::min(left, a);
+            right = std::max(right, a);
+            top = std::min(top, b);
+            bottom = std::max(bottom, b);
+        }
+    }
+    if (!(left <= right && top <= bottom) || !std::isfinite(right - left)
+        || !std::isfinite(bottom - top)) {
+        return;
+    }
+    // A pixel's margin on every side: the image's centre is a whole pixel,
+    // left of the middle of an odd width.
+    const double scale = std::max((right - left) / std::max(1, w - 4),
+                                  (bottom - top) / std::max(1, h - 4));
+    if (!(scale > 0))
+        return;
+    zoom = std::clamp(scale, minZoom, maxZoom);
+    const double a = (left + right) / 2;
+    const double b = (top + bottom) / 2;
+    const double depth = dot(centre, nz);
+    centre = Vec3{ a * nx.x + b * ny.x + depth * nz.x, a * nx.y + b * ny.y + depth * nz.y,
+                   a * nx.z + b * ny.z + depth * nz.z };
+    paintPImg();
+}
+
+void CtView::showDisplayMenu(const QPoint &at)
+{
+    displayMenu->popup(ui->dispA_->mapToGlobal(at));
+}
+
+QString CtView::noticeText() const
+{
+    QStringList lines;
+    for (qsizetype i = 0; i < sCtrls.size(); ++i) {
+        const auto load = loads.constFind(&sCtrls[i]->sliceDatas);
+        if (load == loads.constEnd())
+            continue;
+        const qint64 spent = load->clock.elapsed();
+        // Time left by the pace so far, once there is a pace and it says
+        // more than a second.
+        const double left = load->read > 0
+                ? double(spent) * (load->chosen - load->read) / load->read / 1000.0
+                : 0.0;
+        lines.append(left > 1.0 ? tr("Set %1: %2 of %3 files read, about %4 s left")
+                                          .arg(i + 1)
+                                          .arg(load->read)
+                                          .arg(load->chosen)
+                                          .arg(qCeil(left))
+                                : tr("Set %1: %2 of %3 files read")
+                                          .arg(i + 1)
+                                          .arg(load->read)
+                                          .arg(load->chosen));
+    }
+    if (!emptyLoadText.isEmpty())
+        lines.append(emptyLoadText);
+    return lines.join(u'\n');
+}
+
+void CtView::showNotice()
+{
+    const QString text = noticeText();
+    notice->setText(text);
+    // A long reason wraps inside the display rather than running past it.
+    notice->setWordWrap(true);
+    notice->setMaximumWidth(std::max(40, ui->dispA_->width() - 8));
+    notice->adjustSize();
+    notice->setVisible(!text.isEmpty());
+}
+
+void CtView::noticeFilesRead(SlicesCtrl *panel, int read, int chosen)
+{
+    Progress &load = loads[&panel->sliceDatas];
+    if (read == 0 || !load.clock.isValid())
+        load.clock.start();
+    load.read = read;
+    load.chosen = chosen;
+    showNotice();
+}
+
+void CtView::noticeLoadFinished(SlicesCtrl *panel)
+{
+    loads.remove(&panel->sliceDatas);
+    SliceDatas::Account account;
+    {
+        std::shared_lock lock(panel->sliceDatas.guard);
+        account = panel->sliceDatas.account;
+    }
+    if (account.selected > 0 && account.filesLoaded == 0) {
+        const QString why = SlicesCtrl::skippedText(account);
+        emptyLoadText = why.isEmpty()
+                ? tr("Set %1: nothing loaded").arg(sCtrls.indexOf(panel) + 1)
+                : tr("Set %1: nothing loaded; %2").arg(sCtrls.indexOf(panel) + 1).arg(why);
+        emptyLoadTimer.start();
+    } else if (account.filesLoaded > 0) {
+        emptyLoadText.clear();
+        emptyLoadTimer.stop();
+    }
+    showNotice();
 }
 
 void CtView::closeEvent(QCloseEvent *event)
@@ -282,6 +465,7 @@ void CtView::mousePressedOnDataDisp()
     const int mods = dispMouse->pressModifiers
             & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     const int button = dispMouse->pressButton;
+    rightPressAt = button == Qt::RightButton && mods == 0 ? dispMouse->pos : QPoint(-1, -1);
     if (button == Qt::RightButton && mods == 0) {
         dragMode = DragPan;
     } else if (button == Qt::LeftButton && mods == Qt::ShiftModifier) {
@@ -307,6 +491,8 @@ void CtView::mouseMovedOnDataDisp()
 {
     double u;
     double v;
+    if (dispMouse->pos != rightPressAt)
+        rightPressAt = QPoint(-1, -1);
     if (!mouseToUnit(&u, &v))
         return;
     const double du = u - lastU;
@@ -362,6 +548,10 @@ void CtView::mouseMovedOnDataDisp()
 void CtView::mouseReleasedOnDataDisp()
 {
     dragMode = DragNone;
+    // A pan that went nowhere is a click for the menu.
+    if (rightPressAt != QPoint(-1, -1) && dispMouse->pos == rightPressAt)
+        showDisplayMenu(rightPressAt);
+    rightPressAt = QPoint(-1, -1);
 }
 
 void CtView::wheelMovedOnDataDisp(int step)

@@ -2,10 +2,13 @@
 #define VIEW_CTVIEW_H
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFrame>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -15,7 +18,10 @@
 
 class ChCoord;
 class MouseC;
+class QLabel;
+class QMenu;
 class QPainter;
+class SliceDatas;
 class SlicesCtrl;
 class Ui_CtView;
 
@@ -37,6 +43,15 @@ public:
 
     // The view state as the renderers take it.
     ViewState viewState() const;
+
+    // Home: back to the first view, zoom, axes and centre. F: the same axes,
+    // centred and zoomed so that every loaded set's box lies in the image.
+    void homeView();
+    void fitView();
+
+    // What the display says over its picture: a load's progress, or why a
+    // load took nothing; empty when it says nothing.
+    QString noticeText() const;
 
 private:
     std::unique_ptr<Ui_CtView> ui;
@@ -95,6 +110,28 @@ private:
     void savePicture();
     void copyPicture();
     QString pictureDir;
+
+    // The display's own menu, opened by a right click that does not move
+    // (a pan of nothing) or by the menu key.
+    QMenu *displayMenu = nullptr;
+    QPoint rightPressAt{ -1, -1 };
+    void showDisplayMenu(const QPoint &at);
+
+    // A running load of each set, and what a load that took nothing left to
+    // say for a few seconds.
+    struct Progress
+    {
+        int read = 0;
+        int chosen = 0;
+        QElapsedTimer clock;
+    };
+    QHash<const SliceDatas *, Progress> loads;
+    QString emptyLoadText;
+    QTimer emptyLoadTimer;
+    QLabel *notice = nullptr;
+    void noticeFilesRead(SlicesCtrl *panel, int read, int chosen);
+    void noticeLoadFinished(SlicesCtrl *panel);
+    void showNotice();
 };
 
 #endif // VIEW_CTVIEW_H
