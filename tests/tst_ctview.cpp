@@ -129,6 +129,9 @@ void tst_CtView::load(SlicesCtrl *panel, const QStringList &names)
     QSignalSpy done(panel, &SlicesCtrl::paintPImg);
     emit panel->fileDialog->filesSelected(names);
     QVERIFY(done.wait());
+    // The window hears of the load's end after the panel: its progress line
+    // goes with the next events.
+    QCoreApplication::processEvents();
     panel->fileDialog->close();
 }
 
