@@ -37,6 +37,7 @@
 #include <limits>
 #include <map>
 #include <new>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -285,23 +286,17 @@ bool fillGrid(CellWriter &cells, const Sample *raw, qint64 count, int bitsStored
         const Word offset = Word(intercept);
         qint16 *out = cells.narrowCells();
         if constexpr (std::is_same_v<Sample, Uint16>) {
-            if (count > 0) {
-                const auto [leastStored, mostStored] = isSigned
-                        ? narrowSamples<true>(out, raw, count, bitsStored, highBit, qint16(offset))
-                        : narrowSamples<false>(out, raw, count, bitsStored, highBit, qint16(offset));
-                if (leastStored + offset >= -32768 && mostStored + offset <= 32767) {
-                    *low = double(leastStored) + intercept;
-                    *high = double(mostStored) + intercept;
-                    return true;
-                }
+            std::tie(least, most) = isSigned
+                    ? narrowSamples<true>(out, raw, count, bitsStored, highBit, qint16(offset))
+                    : narrowSamples<false>(out, raw, count, bitsStored, highBit, qint16(offset));
+        } else {
+            for (qint64 i = 0; i < count; ++i) {
+                const Word bits = (Word(raw[i]) >> shift) & mask;
+                const Word stored = bits - 2 * (bits & signBit);
+                least = std::min(least, stored);
+                most = std::max(most, stored);
+                out[i] = qint16(stored + offset);
             }
-        }
-        for (qint64 i = 0; i < count; ++i) {
-            const Word bits = (Word(raw[i]) >> shift) & mask;
-            const Word stored = bits - 2 * (bits & signBit);
-            least = std::min(least, stored);
-            most = std::max(most, stored);
-            out[i] = qint16(stored + offset);
         }
         if (count > 0 && least + offset >= -32768 && most + offset <= 32767) {
             *low = double(least) + intercept;

@@ -122,18 +122,20 @@ void narrowBounds(SliceTiles &t)
     narrowed(t.blockHigh, t.blockHigh16);
 }
 
-// Bounds of a value per tile, in doubles as for text.
-template<typename Cell>
-void boundTiles(SliceTiles &t, int h, int w, Cell cell)
+void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
 {
+    t.lines.resize(size_t(h));
+    for (int y = 0; y < h; ++y)
+        t.lines[y] = slice.rows.at(y).constData();
     const size_t count = size_t(t.columns) * size_t(t.rows);
     t.low.assign(count, std::numeric_limits<double>::infinity());
     t.high.assign(count, -std::numeric_limits<double>::infinity());
     for (int y = 0; y < h; ++y) {
+        const double *line = t.lines[y];
         double *low = t.low.data() + size_t(y >> SliceTiles::shift) * t.columns;
         double *high = t.high.data() + size_t(y >> SliceTiles::shift) * t.columns;
         for (int x = 0; x < w; ++x) {
-            const double v = cell(x, y);
+            const double v = line[x];
             const int tx = x >> SliceTiles::shift;
             // Comparisons with a value that is not a number are false: it is left out.
             if (v < low[tx])
@@ -143,14 +145,6 @@ void boundTiles(SliceTiles &t, int h, int w, Cell cell)
         }
     }
     block(t.low, t.high, t.blockLow, t.blockHigh, t.columns, t.rows);
-}
-
-void summariseText(const Slice &slice, SliceTiles &t, int w, int h)
-{
-    t.lines.resize(size_t(h));
-    for (int y = 0; y < h; ++y)
-        t.lines[y] = slice.rows.at(y).constData();
-    boundTiles(t, h, w, [&t](int x, int y) { return t.lines[y][x]; });
     narrowText(t, w, h);
     if (t.narrow)
         narrowBounds(t);
