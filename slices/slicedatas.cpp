@@ -2,7 +2,7 @@
 #include "slices/dicomreader.h"
 #include "slices/memorybudget.h"
 #include "slices/slicefile.h"
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 
 #include <QColor>
 #include <QDebug>
@@ -58,9 +58,9 @@ std::atomic<qint64> budgetTaken = 0;
 
 // Files are read on threads of their own, started once; a set whose load
 // finds them busy with another set's reads its files alone.
-RenderPool &readers()
+WorkerPool &readers()
 {
-    static RenderPool pool(std::max(QThread::idealThreadCount(), 1) - 1);
+    static WorkerPool pool(std::max(QThread::idealThreadCount(), 1) - 1);
     return pool;
 }
 

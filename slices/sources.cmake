@@ -24,4 +24,6 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/itkreader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.h
     ${CMAKE_CURRENT_LIST_DIR}/slicedatas.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/workerpool.h
+    ${CMAKE_CURRENT_LIST_DIR}/workerpool.cpp
 )

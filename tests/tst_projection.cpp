@@ -5,7 +5,7 @@
 #include "slices/slice.h"
 #include "slices/sliceruns.h"
 #include "view/framedrawing.h"
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 
 #include <QImage>
 #include <QPainter>
@@ -1516,7 +1516,7 @@ void tst_Projection::poolWithThreadsThatCannotStart()
 {
     QFETCH(int, startable);
     int started = 0;
-    RenderPool pool(3, [&](std::function<void()> loop) {
+    WorkerPool pool(3, [&](std::function<void()> loop) {
         if (started == startable)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         ++started;

@@ -6,7 +6,7 @@
 #include "view/cellkernels.h"
 #include "view/cellwalk.h"
 #include "view/projection.h"
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 #include "view/setgeometry.h"
 #include "view/tiledtarget.h"
 
@@ -160,11 +160,11 @@ void renderCellsPlainly(QImage &image, const ViewState &view, const SetSnapshot 
     f.vColor = set.vColor;
     f.sColor = set.sColor;
     const int H = f.H;
-    const int bandCount = std::min(H, (RenderPool::shared().workerCount() + 1) * 8);
+    const int bandCount = std::min(H, (WorkerPool::shared().workerCount() + 1) * 8);
     auto band = [&](int b) {
         plainRows(f, int(qint64(H) * b / bandCount), int(qint64(H) * (b + 1) / bandCount));
     };
-    RenderPool::shared().run(bandCount, band);
+    WorkerPool::shared().run(bandCount, band);
 }
 
 // The layers a packet has to look at, kept between packets.

@@ -3,7 +3,7 @@
 #include "slices/slice.h"
 #include "view/planekernels.h"
 #include "view/projection.h"
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 #include "view/setgeometry.h"
 
 #include <QImage>

@@ -5,7 +5,7 @@
 #include "view/cellgrid.h"
 #include "view/fastvolume.h"
 #include "view/framedrawing.h"
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 #include "view/setgeometry.h"
 #include "view/tiledtarget.h"
 
@@ -422,11 +422,11 @@ void renderVolume(QImage &image, const ViewState &view, const SetSnapshot &set,
         return;
     }
     // Several bands per thread even out rows that meet more of the set.
-    const int bandCount = std::min(H, (RenderPool::shared().workerCount() + 1) * 8);
+    const int bandCount = std::min(H, (WorkerPool::shared().workerCount() + 1) * 8);
     auto band = [&](int i) {
         renderRows(f, int(qint64(H) * i / bandCount), int(qint64(H) * (i + 1) / bandCount));
     };
-    RenderPool::shared().run(bandCount, band);
+    WorkerPool::shared().run(bandCount, band);
 }
 
 namespace {

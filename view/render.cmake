@@ -24,6 +24,4 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/cellgrid.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cellroad.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cellkernels.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/renderpool.h
-    ${CMAKE_CURRENT_LIST_DIR}/renderpool.cpp
 )

@@ -2,7 +2,7 @@
 
 #include "slices/slice.h"
 #include "view/projection.h"
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 
 #include <new>
 
@@ -208,7 +208,7 @@ const SliceRuns *runsFor(const SetSnapshot &set, SliceRuns &own)
         return set.runs.get();
     const auto parallel = [](int n, const std::function<void(int)> &work) {
         std::function<void(int)> piece = work;
-        RenderPool::shared().run(n, piece);
+        WorkerPool::shared().run(n, piece);
     };
     return own.make(set.slices, set.sw, set.sh, parallel) ? &own : nullptr;
 }

@@ -1,7 +1,7 @@
 #ifndef VIEW_TILEDTARGET_H
 #define VIEW_TILEDTARGET_H
 
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 
 #include <QRgb>
 #include <QString>
@@ -86,7 +86,7 @@ void forEachBand(int H, Packets packets)
         const int j0 = index * packetSide;
         packets(j0, std::min(packetSide, H - j0));
     };
-    RenderPool::shared().run(bands, band);
+    WorkerPool::shared().run(bands, band);
 }
 
 #endif // VIEW_TILEDTARGET_H

@@ -1,5 +1,5 @@
-#ifndef VIEW_RENDERPOOL_H
-#define VIEW_RENDERPOOL_H
+#ifndef SLICES_WORKERPOOL_H
+#define SLICES_WORKERPOOL_H
 
 #include <atomic>
 #include <condition_variable>
@@ -8,23 +8,23 @@
 #include <thread>
 #include <vector>
 
-// Worker threads started once and kept for every rendering. The caller works
-// too and returns only when every piece is done, so the picture is complete
+// Worker threads started once and kept, for work cut into independent pieces:
+// the loader's files and the renderer's bands. The caller works too and returns only when every piece is done, so the picture is complete
 // when run() returns. Threads that cannot be started are done without: with
 // none, the caller does all the work alone.
-class RenderPool
+class WorkerPool
 {
 public:
     using Starter = std::function<std::thread(std::function<void()>)>;
 
     // Starts up to `workers` threads through `start` (std::thread by default).
-    explicit RenderPool(int workers, const Starter &start = {});
-    ~RenderPool();
-    RenderPool(const RenderPool &) = delete;
-    RenderPool &operator=(const RenderPool &) = delete;
+    explicit WorkerPool(int workers, const Starter &start = {});
+    ~WorkerPool();
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
 
-    // The pool the renderer uses: one worker per core besides the caller.
-    static RenderPool &shared();
+    // The renderer's pool: one worker per core besides the caller.
+    static WorkerPool &shared();
 
     int workerCount() const { return int(threads.size()); }
 
@@ -59,4 +59,4 @@ private:
     bool stopping = false;
 };
 
-#endif // VIEW_RENDERPOOL_H
+#endif // SLICES_WORKERPOOL_H

@@ -1,11 +1,11 @@
-#include "view/renderpool.h"
+#include "slices/workerpool.h"
 
 #include <QThread>
 
 #include <algorithm>
 #include <system_error>
 
-RenderPool::RenderPool(int workers, const Starter &start)
+WorkerPool::WorkerPool(int workers, const Starter &start)
 {
     threads.reserve(std::max(workers, 0));
     for (int i = 0; i < workers; ++i) {
@@ -20,7 +20,7 @@ RenderPool::RenderPool(int workers, const Starter &start)
     }
 }
 
-RenderPool::~RenderPool()
+WorkerPool::~WorkerPool()
 {
     {
         std::lock_guard guard(lock);
@@ -31,19 +31,19 @@ RenderPool::~RenderPool()
         thread.join();
 }
 
-RenderPool &RenderPool::shared()
+WorkerPool &WorkerPool::shared()
 {
-    static RenderPool pool(std::max(QThread::idealThreadCount(), 1) - 1);
+    static WorkerPool pool(std::max(QThread::idealThreadCount(), 1) - 1);
     return pool;
 }
 
-void RenderPool::takePieces()
+void WorkerPool::takePieces()
 {
     for (int i = next++; i < count; i = next++)
         work(context, i);
 }
 
-void RenderPool::workerLoop()
+void WorkerPool::workerLoop()
 {
     unsigned seen = 0;
     std::unique_lock guard(lock);
@@ -60,7 +60,7 @@ void RenderPool::workerLoop()
     }
 }
 
-void RenderPool::run(int count, void (*work)(void *, int), void *context)
+void WorkerPool::run(int count, void (*work)(void *, int), void *context)
 {
     bool idle = false;
     if (threads.empty() || count < 2 || !busy.compare_exchange_strong(idle, true)) {
