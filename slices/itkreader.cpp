@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 #include <exception>
@@ -419,6 +420,21 @@ std::vector<std::unique_ptr<Slice>> readWith(itk::ImageIOBase *io, const QString
     return cells.take();
 }
 
+// The library's own words, without the object's class and address that it
+// puts first: reasons are counted by their text, and an address would make
+// each file's reason its own. Of a chain of NRRD complaints the innermost,
+// last one says what is wrong.
+QString libraryReason(const char *description)
+{
+    QString text = QString::fromLocal8Bit(description).simplified();
+    static const QRegularExpression origin(QStringLiteral("^itk::ERROR: \\w+\\(0x[0-9a-fA-F]+\\): "));
+    text.remove(origin);
+    const qsizetype last = text.lastIndexOf(QLatin1String("[nrrd] "));
+    if (last > 0)
+        text = text.mid(last + 7);
+    return text.left(200);
+}
+
 } // namespace
 
 std::vector<std::unique_ptr<Slice>> readItkFile(const QString &fileName, QString *whyNot)
@@ -459,14 +475,12 @@ std::vector<std::unique_ptr<Slice>> readItkFile(const QString &fileName, QString
     } catch (const itk::ExceptionObject &error) {
         if (whyNot) {
             *whyNot = kind + QStringLiteral(" file unreadable (%1)")
-                                     .arg(QString::fromLocal8Bit(error.GetDescription())
-                                                  .simplified()
-                                                  .left(200));
+                                     .arg(libraryReason(error.GetDescription()));
         }
     } catch (const std::exception &error) {
         if (whyNot) {
             *whyNot = kind + QStringLiteral(" file unreadable (%1)")
-                                     .arg(QString::fromLocal8Bit(error.what()).simplified().left(200));
+                                     .arg(libraryReason(error.what()));
         }
     } catch (...) {
         if (whyNot)

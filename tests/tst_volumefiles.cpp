@@ -502,6 +502,14 @@ void tst_VolumeFiles::refused_data()
             << "g.nrrd"
             << "NRRD0004\ntype: short\ndimension: 3\nsizes: 3 2 4\nencoding: gzip\n\n" + cut
             << "NRRD compressed data damaged or short";
+    // Reasons are counted by their text: the library's object address must
+    // not make each file's its own.
+    QTest::newRow("NRRD without its byte order")
+            << "e.nrrd"
+            << QByteArray("NRRD0004\ntype: short\ndimension: 3\nsizes: 3 2 4\nencoding: raw\n\n")
+                       + volumeData('h', false)
+            << "NRRD file unreadable (_nrrdHeaderCheck: type (short) and encoding (raw) require "
+               "endian info)";
     QByteArray damaged = qCompress(volumeData('h', false)).mid(4);
     damaged[10] = char(damaged[10] ^ 0xff);
     QTest::newRow("MetaImage compressed data damaged")
