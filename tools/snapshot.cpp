@@ -6,14 +6,24 @@
 // With -d the stacks come from DIR (as given, so a relative DIR gives short
 // names in the panels' lists) and the picture is rendered at 512 pixels, as
 // for a final picture; the README's screenshot is made that way.
+//
+// With --scene NAME it shows one thing a new user meets instead, and saves
+// only the part of the window it is in: "progress" (a load under way),
+// "empty" (a load that took nothing), "presets" (the histogram's menu over a
+// CT set) or "fit" (the sets fitted after a turn).
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTest>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
 #include <QWindow>
@@ -39,6 +49,92 @@ static bool load(SlicesCtrl *panel, const QStringList &names)
     return ok;
 }
 
+// The widget's picture with the popup menu drawn over it where it stands.
+static QPixmap grabWithMenu(QWidget *widget, QMenu *menu)
+{
+    QPixmap shot = widget->grab();
+    if (menu && menu->isVisible()) {
+        QPainter p(&shot);
+        p.drawPixmap(widget->mapFromGlobal(menu->pos()), menu->grab());
+    }
+    return shot;
+}
+
+static int scene(QApplication &app, const QString &name, const QString &data, const QString &out)
+{
+    CtView view(data);
+    view.resize(760, 940);
+    view.show();
+    SlicesCtrl *panel = view.sCtrls[0];
+    QWidget *display = view.findChild<QWidget *>("dispA_");
+    const QStringList ct = [&] {
+        QStringList names;
+        for (const QString &file : QDir(data + "/dicom").entryList({ "*.dcm" }, QDir::Files, QDir::Name))
+            names << QDir(data + "/dicom").filePath(file);
+        return names;
+    }();
+    QPixmap shot;
+    if (name == "progress") {
+        // Taken from the window's own news, a third of the way through.
+        QMetaObject::invokeMethod(panel, "selectFiles");
+        QObject::connect(&panel->sliceDatas, &SliceDatas::filesRead, &view,
+                         [&](int read, int chosen) {
+                             if (shot.isNull() && read * 3 >= chosen && read < chosen)
+                                 shot = display->grab(QRect(0, 0, 360, 64));
+                         },
+                         Qt::QueuedConnection);
+        QSignalSpy done(panel, &SlicesCtrl::paintPImg);
+        emit panel->fileDialog->filesSelected(ct);
+        done.wait(60000);
+        panel->fileDialog->close();
+    } else if (name == "empty") {
+        QMetaObject::invokeMethod(panel, "selectFiles");
+        QSignalSpy done(&panel->sliceDatas, &SliceDatas::loadFilesFinished);
+        // A note and a scan cut short, as a careless selection might hold.
+        QTemporaryDir dir;
+        QFile note(dir.filePath("notes.txt"));
+        QFile cut(dir.filePath("ct_cut.dcm"));
+        QFile whole(ct.value(0));
+        if (!note.open(QIODevice::WriteOnly) || !cut.open(QIODevice::WriteOnly)
+            || !whole.open(QIODevice::ReadOnly))
+            return 1;
+        note.write("scanned on Tuesday\n");
+        cut.write(whole.read(whole.size() / 2));
+        note.close();
+        cut.close();
+        emit panel->fileDialog->filesSelected({ note.fileName(), cut.fileName() });
+        done.wait(20000);
+        panel->fileDialog->close();
+        QTest::qWait(200);
+        shot = display->grab(QRect(0, 0, 360, 64));
+    } else if (name == "presets" || name == "fit") {
+        if (!load(panel, ct))
+            return 1;
+        if (name == "fit") {
+            QMetaObject::invokeMethod(&view, "updateNvs", Q_ARG(Vec3, (Vec3{ 0.6, 0.8, 0 })),
+                                      Q_ARG(double, 0.9));
+            view.fitView();
+            QTest::qWait(200);
+            shot = display->grab().scaledToWidth(370, Qt::SmoothTransformation);
+        } else {
+            QWidget *histogram = panel->findChild<QWidget *>("dispH_");
+            emit histogram->customContextMenuRequested(QPoint(histogram->width() / 2, 10));
+            QTest::qWait(300);
+            // Opened upwards over the display, so that the panel stays whole.
+            auto *menu = panel->findChild<QMenu *>("histogramMenu");
+            const int rise = menu->sizeHint().height() - 12;
+            menu->move(histogram->mapToGlobal(QPoint(histogram->width() / 3, -rise)));
+            QTest::qWait(100);
+            const QRect area = QRect(panel->mapTo(&view, QPoint(0, 0)), panel->size()).adjusted(0, -rise, 0, 0);
+            shot = grabWithMenu(&view, menu).copy(area);
+        }
+    } else {
+        return 2;
+    }
+    Q_UNUSED(app);
+    return !shot.isNull() && shot.save(out) ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     qRegisterMetaType<Vec3>("Vec3");
@@ -52,6 +148,9 @@ int main(int argc, char *argv[])
     const qsizetype dataAt = args.indexOf("-d");
     const bool finalPicture = dataAt > 0 && dataAt + 1 < args.size();
     const QString data = finalPicture ? args.at(dataAt + 1) : QStringLiteral(CTSLAB_SAMPLE_DATA);
+    const qsizetype sceneAt = args.indexOf("--scene");
+    if (sceneAt > 0 && sceneAt + 1 < args.size())
+        return scene(app, args.at(sceneAt + 1), QStringLiteral(CTSLAB_SAMPLE_DATA), out);
     CtView view(data);
     view.resize(900, 1000);
     if (finalPicture) {
