@@ -38,6 +38,8 @@ int main(int argc, char *argv[])
     const bool ok = config.readFile(fileName);
     qDebug() << "read Ok" << ok << fileName;
     SlicesCtrl::setDefaultSampling(defaultSamplingChoice(config));
+    const bool keepAspect = displaySetting(config, QStringLiteral("KeepAspect"));
+    const bool sizeFollowsDisplay = displaySetting(config, QStringLiteral("SizeFollowsDisplay"));
 
     const QString baseName = programBaseName(argc, argv);
     const QString dataRoot = dataRootDirectory(config, QDir::current().absolutePath());
@@ -51,6 +53,8 @@ int main(int argc, char *argv[])
     }
 
     CtView view(dataRoot, nullptr);
+    view.setKeepAspect(keepAspect);
+    view.setSizeFollowsDisplay(sizeFollowsDisplay);
     QObject::connect(&view, SIGNAL(finishing()), &app, SLOT(closeAllWindows()));
     view.show();
     if (!files.isEmpty())

@@ -61,6 +61,21 @@ SamplingChoice defaultSamplingChoice(const Config &config)
     return choice;
 }
 
+bool displaySetting(const Config &config, const QString &key)
+{
+    if (!config.hasKeyNoCase(key))
+        return false;
+    const QString value = config.getValueNoCase(key);
+    if (value.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (value.compare(QLatin1String("off"), Qt::CaseInsensitive) != 0) {
+        QDebug debug = qDebug();
+        debug.noquote() << key;
+        debug.quote() << "is not on or off, off taken :" << value;
+    }
+    return false;
+}
+
 QStringList commandLineFiles(int argc, char **argv, const QString &startDir)
 {
     QStringList files;
@@ -116,11 +131,14 @@ The interface is Japanese unless -e, the key "lang English" in the
 configuration file, or a program file named Meke chooses English. Relative
 names of options and keys (-d, -c, DataRoot, INCLUDE) are taken from the
 program's own folder, not from the folder it was started in. Configuration
-keys: DataRoot, lang, Sampling, INCLUDE; options may be written there too
-(-d DIR, -e).
+keys: DataRoot, lang, Sampling, KeepAspect, SizeFollowsDisplay, INCLUDE;
+options may be written there too (-d DIR, -e).
 "Sampling auto|planes|cells" chooses how new panels sample their sets: where
 the rays cross the slice planes, in every cell a ray passes through, or
 (auto, the default) cells for sets whose files give their spacing.
+"KeepAspect on" draws the picture at its own aspect, centred on the display;
+"SizeFollowsDisplay on" renders the image at the display's size, again at
+each resize. Both are off by default and in the display's context menu.
 Qt's own options, such as -platform offscreen, are taken as well.
 )").arg(programName);
 }

@@ -28,6 +28,11 @@ bool japaneseChosen(const Config &config, const QString &baseName);
 // line and gives Automatic, as no key does.
 SamplingChoice defaultSamplingChoice(const Config &config);
 
+// A display setting of the window, such as the key "KeepAspect" (any case),
+// with on or off (any case). Another value says so in one debug line and
+// gives off, as no key does.
+bool displaySetting(const Config &config, const QString &key);
+
 // The files and folders named on the command line, as absolute paths, relative
 // ones taken from startDir: every argument that is neither an option (it
 // begins with "-") nor the value after "-c", "-config" (any letter case) or

@@ -71,6 +71,10 @@ private slots:
     void noticeOfLoads();
     void displayMenuOnlyOnAStillClick_data();
     void displayMenuOnlyOnAStillClick();
+    void aspectKept_data();
+    void aspectKept();
+    void sizeFollowsDisplay();
+    void focusedSliderKeepsHome();
 
 private:
     struct Window
@@ -888,6 +892,99 @@ void tst_CtView::displayMenuOnlyOnAStillClick()
     QVERIFY(menu);
     QCOMPARE(menu->isVisible(), opens);
     menu->close();
+}
+
+// With the aspect kept the picture is centred at its own shape, and a drag
+// turns the view as the same drag over a display of the picture's size does.
+void tst_CtView::aspectKept_data()
+{
+    QTest::addColumn<QSize>("display");
+    QTest::addColumn<QSize>("image");
+    QTest::newRow("wide image, square display") << QSize(257, 257) << QSize(256, 128);
+    QTest::newRow("tall image, wide display") << QSize(300, 150) << QSize(64, 96);
+}
+
+void tst_CtView::aspectKept()
+{
+    QFETCH(QSize, display);
+    QFETCH(QSize, image);
+    Window kept;
+    kept.display->setFixedSize(display);
+    kept.display->background = Qt::black;
+    kept.view.findChild<QLineEdit *>("imgPixWidth_")->setText(QString::number(image.width()));
+    kept.view.findChild<QLineEdit *>("imgPixHeight_")->setText(QString::number(image.height()));
+    load(kept.view.sCtrls.first(), writeSlices(dir.path(), 3, 16));
+    kept.view.setKeepAspect(true);
+    QTRY_COMPARE(kept.display->size(), display);
+    const QImage shown = kept.display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QRect r; // where the white picture lies on the black display
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            r |= shown.pixel(x, y) != qRgb(0, 0, 0) ? QRect(x, y, 1, 1) : QRect();
+    QVERIFY(r.width() == display.width() || r.height() == display.height());
+    QVERIFY(std::abs(r.width() * image.height() - r.height() * image.width())
+            <= std::max(image.width(), image.height()));
+    QVERIFY(std::abs(r.left() + r.right() + 1 - display.width()) <= 1);
+    QVERIFY(std::abs(r.top() + r.bottom() + 1 - display.height()) <= 1);
+
+    Window plain;
+    plain.display->setFixedSize(r.size());
+    QVERIFY(QTest::qWaitForWindowExposed(&plain.view));
+    QTRY_COMPARE(plain.display->size(), r.size());
+    plain.display->repaint();
+    const QPoint from(r.width() / 2, r.height() / 2);
+    for (auto [w, at] : { std::pair{ &kept, r.topLeft() + from }, { &plain, from } }) {
+        mouse(w->display, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        mouse(w->display, QEvent::MouseMove, at + QPoint(30, -20), Qt::LeftButton);
+    }
+    QVERIFY(plain.view.nz.z < 0.99);
+    QCOMPARE(kept.view.nz.x, plain.view.nz.x);
+    QCOMPARE(kept.view.nz.y, plain.view.nz.y);
+    QCOMPARE(kept.view.nx.y, plain.view.nx.y);
+}
+
+// Following the display, the fields show its size and a resize renders;
+// no longer following, a resize renders nothing.
+void tst_CtView::sizeFollowsDisplay()
+{
+    Window w;
+    auto *width = w.view.findChild<QLineEdit *>("imgPixWidth_");
+    auto *height = w.view.findChild<QLineEdit *>("imgPixHeight_");
+    w.display->setFixedSize(200, 150);
+    QTRY_COMPARE(w.display->size(), QSize(200, 150));
+    w.view.setSizeFollowsDisplay(true);
+    QCOMPARE(w.view.projImage.size(), QSize(200, 150));
+    w.display->setFixedSize(120, 90);
+    QTRY_COMPARE(w.view.projImage.size(), QSize(120, 90));
+    QCOMPARE(width->text() + u'x' + height->text(), QStringLiteral("120x90"));
+
+    w.view.setSizeFollowsDisplay(false);
+    w.display->setFixedSize(160, 100);
+    QTRY_COMPARE(w.display->size(), QSize(160, 100));
+    QCoreApplication::processEvents();
+    QCOMPARE(w.view.projImage.size(), QSize(120, 90));
+}
+
+// A focused section slider takes Home for itself; a click on the display
+// gives it back to the view.
+void tst_CtView::focusedSliderKeepsHome()
+{
+    Window w;
+    w.view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.view));
+    QMetaObject::invokeMethod(&w.view, "wheelMovedOnDataDisp", Q_ARG(int, 1));
+    QSlider *slider = w.view.sCtrls.first()->cSlider();
+    slider->setValue(30);
+    slider->setFocus();
+    QTRY_VERIFY(slider->hasFocus());
+    QTest::keyClick(slider, Qt::Key_Home);
+    QCOMPARE(slider->value(), slider->minimum());
+    QCOMPARE(w.view.zoom, 0.9);
+
+    QTest::mouseClick(w.display, Qt::LeftButton);
+    QTRY_VERIFY(w.display->hasFocus());
+    QTest::keyClick(w.display, Qt::Key_Home);
+    QCOMPARE(w.view.zoom, 1.0);
 }
 
 QTEST_MAIN(tst_CtView)

@@ -301,6 +301,13 @@ void tst_Startup::startedProgram_data()
             << QStringList{"read Ok true \"config.cfg\"",
                            "Sampling is not auto, planes or cells, Automatic taken : \"voxels\"",
                            "data root \"<dir>\" \"aa\""};
+    QTest::newRow("display settings of no known value, keys in any case")
+            << full << "ctslab" << none
+            << QStringList{"config.cfg", "keepaspect yes\nSIZEFOLLOWSDISPLAY 1\n"}
+            << QStringList{"read Ok true \"config.cfg\"",
+                           "KeepAspect is not on or off, off taken : \"yes\"",
+                           "SizeFollowsDisplay is not on or off, off taken : \"1\"",
+                           "data root \"<dir>\" \"aa\""};
     QTest::newRow("copy named Meke") << full << "Meke" << none << none << defaults;
     QTest::newRow("copy named Mekj") << full << "Mekj" << QStringList{"-e"} << none << defaults;
     QTest::newRow("copy named Mekx") << lite << "Mekx" << none

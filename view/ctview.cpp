@@ -1,10 +1,15 @@
 #include "view/ctview.h"
 
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDebug>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QShortcut>
@@ -15,6 +20,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <numbers>
 #include <shared_mutex>
@@ -47,6 +53,37 @@ int sizeField(const QString &text)
     return ok ? v : 0;
 }
 
+// Tells of a widget's resizes without the window overriding its own events.
+class ResizeWatch : public QObject
+{
+public:
+    ResizeWatch(QWidget *watched, std::function<void()> resized)
+        : QObject(watched), resized(std::move(resized))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            resized();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> resized;
+};
+
+// Widgets that take Home, or letters, for themselves.
+bool usesViewKeys(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractSlider *>(widget)
+            || qobject_cast<const QAbstractSpinBox *>(widget)
+            || qobject_cast<const QAbstractItemView *>(widget)
+            || qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QComboBox *>(widget);
+}
+
 } // namespace
 
 CtView::CtView(const QString &dataRoot, QWidget *parent)
@@ -72,11 +109,17 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
             &CtView::savePicture);
     connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this,
             &CtView::copyPicture);
-    // A text field keeps these keys for itself.
-    connect(new QShortcut(QKeySequence(Qt::Key_Home), this), &QShortcut::activated, this,
-            &CtView::homeView);
-    connect(new QShortcut(QKeySequence(Qt::Key_F), this), &QShortcut::activated, this,
-            &CtView::fitView);
+    // Home and F reach the view from anywhere in the window but a focused
+    // slider, list, spin box or text field, which keeps them; a click on the
+    // display takes the focus, so that they reach the view after it.
+    ui->dispA_->setFocusPolicy(Qt::ClickFocus);
+    viewKeys.append(new QShortcut(QKeySequence(Qt::Key_Home), this));
+    connect(viewKeys.last(), &QShortcut::activated, this, &CtView::homeView);
+    viewKeys.append(new QShortcut(QKeySequence(Qt::Key_F), this));
+    connect(viewKeys.last(), &QShortcut::activated, this, &CtView::fitView);
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget *, QWidget *now) { scopeViewKeys(now); });
+    scopeViewKeys(QApplication::focusWidget());
 
     displayMenu = new QMenu(this);
     displayMenu->setObjectName(QStringLiteral("displayMenu"));
@@ -84,6 +127,17 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
     home->setShortcut(QKeySequence(Qt::Key_Home));
     QAction *fit = displayMenu->addAction(tr("Fit the sets"), this, &CtView::fitView);
     fit->setShortcut(QKeySequence(Qt::Key_F));
+    displayMenu->addSeparator();
+    keepAspectAction = displayMenu->addAction(tr("Keep the image's aspect"));
+    keepAspectAction->setCheckable(true);
+    connect(keepAspectAction, &QAction::toggled, this, &CtView::setKeepAspect);
+    followDisplayAction = displayMenu->addAction(tr("Image size follows the display"));
+    followDisplayAction->setCheckable(true);
+    connect(followDisplayAction, &QAction::toggled, this, &CtView::setSizeFollowsDisplay);
+    new ResizeWatch(ui->dispA_, [this] {
+        if (followDisplay)
+            paintPImg();
+    });
 
     // Over the picture, never part of it, and never in the mouse's way.
     notice = new QLabel(ui->dispA_);
@@ -109,6 +163,8 @@ CtView::~CtView()
         disconnect(panel, nullptr, this, nullptr);
         disconnect(&panel->sliceDatas, nullptr, this, nullptr);
     }
+    // Nor may the focus, leaving the widgets as they go, reach keys already gone.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
 }
 
 void CtView::addSliceSet()
@@ -180,6 +236,7 @@ void CtView::homeView()
 
 void CtView::fitView()
 {
+    takeDisplaySize();
     const int w = imagePixelWidth();
     const int h = imagePixelHeight();
     if (w < 1 || h < 1)
@@ -232,6 +289,50 @@ void CtView::fitView()
     centre = Vec3{ a * nx.x + b * ny.x + depth * nz.x, a * nx.y + b * ny.y + depth * nz.y,
                    a * nx.z + b * ny.z + depth * nz.z };
     paintPImg();
+}
+
+void CtView::setKeepAspect(bool on)
+{
+    if (keepAspect == on)
+        return;
+    keepAspect = on;
+    keepAspectAction->setChecked(on);
+    // The whole display again, as its own paint would give the tracker.
+    if (!on)
+        dispCoord->setPixelRange(0, ui->dispA_->height() - 1, ui->dispA_->width() - 1, 0);
+    ui->dispA_->update();
+}
+
+void CtView::setSizeFollowsDisplay(bool on)
+{
+    if (followDisplay == on)
+        return;
+    followDisplay = on;
+    followDisplayAction->setChecked(on);
+    // The fields show the size in use; what is typed there would not last.
+    ui->imgPixWidth_->setReadOnly(on);
+    ui->imgPixHeight_->setReadOnly(on);
+    if (on)
+        paintPImg();
+}
+
+void CtView::takeDisplaySize()
+{
+    if (!followDisplay)
+        return;
+    const QString w = QString::number(ui->dispA_->width());
+    const QString h = QString::number(ui->dispA_->height());
+    if (ui->imgPixWidth_->text() != w)
+        ui->imgPixWidth_->setText(w);
+    if (ui->imgPixHeight_->text() != h)
+        ui->imgPixHeight_->setText(h);
+}
+
+void CtView::scopeViewKeys(QWidget *focused)
+{
+    const bool enabled = !usesViewKeys(focused);
+    for (QShortcut *key : std::as_const(viewKeys))
+        key->setEnabled(enabled);
 }
 
 void CtView::showDisplayMenu(const QPoint &at)
@@ -350,6 +451,7 @@ void CtView::changedSliderStat()
 
 void CtView::paintPImg()
 {
+    takeDisplaySize();
     const int w = imagePixelWidth();
     const int h = imagePixelHeight();
     // A size that cannot be allocated leaves a null image and a white display;
@@ -437,14 +539,40 @@ void CtView::draw(QPainter *p)
     }
     if (!anyLoaded)
         return;
-    p->drawImage(QRect(0, 0, ui->dispA_->width(), ui->dispA_->height()), projImage,
-                 QRect(0, 0, projImage.width(), projImage.height()));
+    p->drawImage(pictureRect(), projImage, QRectF(0, 0, projImage.width(), projImage.height()));
+}
+
+QRectF CtView::pictureRect() const
+{
+    const double dw = ui->dispA_->width();
+    const double dh = ui->dispA_->height();
+    if (!keepAspect || projImage.isNull() || dw < 1 || dh < 1)
+        return QRectF(0, 0, dw, dh);
+    const double iw = projImage.width();
+    const double ih = projImage.height();
+    // The side that fits exactly takes the display's length as it is; the
+    // other is cut to whole pixels, so that the picture's edges stay sharp.
+    double w = dw;
+    double h = dh;
+    if (dw * ih <= dh * iw)
+        h = std::max(1.0, std::trunc(ih * dw / iw));
+    else
+        w = std::max(1.0, std::trunc(iw * dh / ih));
+    return QRectF(std::trunc((dw - w) / 2), std::trunc((dh - h) / 2), w, h);
 }
 
 // The display's pixel position in the unit square, through its tracker's
 // own map. A display too small to have an extent gives no position.
 bool CtView::mouseToUnit(double *u, double *v) const
 {
+    // With the aspect kept the unit square is the picture, not the display,
+    // so that turning and panning go with what is seen; positions beside the
+    // picture lie outside the square.
+    if (keepAspect) {
+        const QRectF r = pictureRect();
+        dispCoord->setPixelRange(r.left(), r.top() + r.height() - 1, r.left() + r.width() - 1,
+                                 r.top());
+    }
     dispCoord->setWorldRange(0, 0, 1, 1);
     *u = dispCoord->pixelToWorldX(dispMouse->pos.x());
     *v = dispCoord->pixelToWorldY(dispMouse->pos.y());

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QRectF>
 #include <QString>
 #include <QTimer>
 
@@ -19,8 +20,10 @@
 class ChCoord;
 class MouseC;
 class QLabel;
+class QAction;
 class QMenu;
 class QPainter;
+class QShortcut;
 class SliceDatas;
 class SlicesCtrl;
 class Ui_CtView;
@@ -48,6 +51,14 @@ public:
     // centred and zoomed so that every loaded set's box lies in the image.
     void homeView();
     void fitView();
+
+    // Two display settings, both off at first: the picture keeps the image's
+    // aspect, centred on the display's background; and the image takes the
+    // display's size, shown in the size fields and rendered anew on a resize.
+    bool keepsAspect() const { return keepAspect; }
+    void setKeepAspect(bool on);
+    bool sizeFollowsDisplay() const { return followDisplay; }
+    void setSizeFollowsDisplay(bool on);
 
     // What the display says over its picture: a load's progress, or why a
     // load took nothing; empty when it says nothing.
@@ -100,6 +111,9 @@ protected:
 
 private:
     bool mouseToUnit(double *u, double *v) const;
+    // The part of the display where the picture is drawn, and through which
+    // the mouse is taken.
+    QRectF pictureRect() const;
     void takeSnapshot(SlicesCtrl *panel, SetSnapshot &snapshot);
 
     // Kept between renderings so that a rendering allocates nothing but its image.
@@ -116,6 +130,16 @@ private:
     QMenu *displayMenu = nullptr;
     QPoint rightPressAt{ -1, -1 };
     void showDisplayMenu(const QPoint &at);
+
+    bool keepAspect = false;
+    bool followDisplay = false;
+    QAction *keepAspectAction = nullptr;
+    QAction *followDisplayAction = nullptr;
+    void takeDisplaySize();
+
+    // Home and F, left to a focused widget that has its own use for them.
+    QList<QShortcut *> viewKeys;
+    void scopeViewKeys(QWidget *focused);
 
     // A running load of each set, and what a load that took nothing left to
     // say for a few seconds.

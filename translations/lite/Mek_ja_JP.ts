@@ -60,6 +60,14 @@
         <translation>セット全体を表示</translation>
     </message>
     <message>
+        <source>Keep the image&apos;s aspect</source>
+        <translation>画像の縦横比を保つ</translation>
+    </message>
+    <message>
+        <source>Image size follows the display</source>
+        <translation>画像サイズを表示領域に合わせる</translation>
+    </message>
+    <message>
         <source>Set %1: %2 of %3 files read</source>
         <translation>セット %1: %3 ファイル中 %2 ファイルを読み込み済み</translation>
     </message>
