@@ -110,9 +110,14 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
     connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this,
             &CtView::copyPicture);
     // Home and F reach the view from anywhere in the window but a focused
-    // slider, list, spin box or text field, which keeps them; a click on the
-    // display takes the focus, so that they reach the view after it.
-    ui->dispA_->setFocusPolicy(Qt::ClickFocus);
+    // slider, list, spin box or text field, which keeps them. A press on the
+    // display takes the focus, so that they reach the view after it; but not
+    // from a field being typed in, whose edit would end and render.
+    connect(dispMouse, &MouseC::mPressed, this, [this] {
+        QWidget *focused = QApplication::focusWidget();
+        if (!qobject_cast<QLineEdit *>(focused) && !qobject_cast<QAbstractSpinBox *>(focused))
+            ui->dispA_->setFocus(Qt::MouseFocusReason);
+    });
     viewKeys.append(new QShortcut(QKeySequence(Qt::Key_Home), this));
     connect(viewKeys.last(), &QShortcut::activated, this, &CtView::homeView);
     viewKeys.append(new QShortcut(QKeySequence(Qt::Key_F), this));
