@@ -985,6 +985,20 @@ void tst_CtView::focusedSliderKeepsHome()
     QTRY_VERIFY(w.display->hasFocus());
     QTest::keyClick(w.display, Qt::Key_Home);
     QCOMPARE(w.view.zoom, 1.0);
+
+    // Typing not yet entered keeps its field, so a press on the display
+    // neither ends the edit nor renders; once entered, the press takes Home.
+    auto *field = w.view.sCtrls.first()->findChild<QLineEdit *>("minV_");
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QTest::keyClicks(field, "5");
+    QSignalSpy renders(w.view.sCtrls.first(), &SlicesCtrl::paintPImg);
+    QTest::mouseClick(w.display, Qt::LeftButton);
+    QVERIFY(field->hasFocus());
+    QCOMPARE(renders.count(), 0);
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::mouseClick(w.display, Qt::LeftButton);
+    QTRY_VERIFY(w.display->hasFocus());
 }
 
 QTEST_MAIN(tst_CtView)

@@ -112,10 +112,12 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
     // Home and F reach the view from anywhere in the window but a focused
     // slider, list, spin box or text field, which keeps them. A press on the
     // display takes the focus, so that they reach the view after it; but not
-    // from a field being typed in, whose edit would end and render.
+    // from a field with typing not yet entered, whose edit would end and
+    // render.
     connect(dispMouse, &MouseC::mPressed, this, [this] {
         QWidget *focused = QApplication::focusWidget();
-        if (!qobject_cast<QLineEdit *>(focused) && !qobject_cast<QAbstractSpinBox *>(focused))
+        const auto *field = qobject_cast<QLineEdit *>(focused);
+        if (!(field && field->isModified()) && !qobject_cast<QAbstractSpinBox *>(focused))
             ui->dispA_->setFocus(Qt::MouseFocusReason);
     });
     viewKeys.append(new QShortcut(QKeySequence(Qt::Key_Home), this));
@@ -335,6 +337,15 @@ void CtView::takeDisplaySize()
 
 void CtView::scopeViewKeys(QWidget *focused)
 {
+    // A field's typing counts as entered once Enter is pressed, and what it
+    // holds when it takes the focus is entered already.
+    if (auto *field = qobject_cast<QLineEdit *>(focused)) {
+        field->setModified(false);
+        if (!field->property("ctslabEnterSeen").toBool()) {
+            field->setProperty("ctslabEnterSeen", true);
+            connect(field, &QLineEdit::returnPressed, field, [field] { field->setModified(false); });
+        }
+    }
     const bool enabled = !usesViewKeys(focused);
     for (QShortcut *key : std::as_const(viewKeys))
         key->setEnabled(enabled);
