@@ -2,11 +2,11 @@
 
 #include <QCloseEvent>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QComboBox>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,8 +18,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <mutex>
 #include <functional>
+#include <mutex>
 #include <numbers>
 #include <shared_mutex>
 

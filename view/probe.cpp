@@ -63,16 +63,15 @@ std::optional<ProbeHit> probePlanes(const ViewState &v, const SetSnapshot &set,
     Sample volume;
     Sample face;
     for (int k = 0; k < geometry.ss; ++k) {
-        const Slice *slice = set.slices.at(k);
-        if (!coversSet(slice, set.sw, set.sh))
-            continue;
         const double t = (geometry.z[k] - p0.z) / v.nz.z;
         const double px = p0.x + t * v.nz.x;
         const double py = p0.y + t * v.nz.y;
         const double pz = p0.z + t * v.nz.z;
         const double u = set.sw * 0.5 + px;
         const double w = set.sh * 0.5 + py / geometry.ry;
-        if (!(u > -1.0 && u < set.sw && w > -1.0 && w < set.sh))
+        const Slice *slice = set.slices.at(k);
+        if (!(u > -1.0 && u < set.sw && w > -1.0 && w < set.sh)
+            || !coversSet(slice, set.sw, set.sh))
             continue;
         Sample s;
         s.column = int(u);
