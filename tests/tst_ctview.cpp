@@ -69,6 +69,7 @@ private slots:
     void homeAndFit_data();
     void homeAndFit();
     void noticeOfLoads();
+    void valueUnderARestingPointer();
     void displayMenuOnlyOnAStillClick_data();
     void displayMenuOnlyOnAStillClick();
     void aspectKept_data();
@@ -834,6 +835,37 @@ void tst_CtView::homeAndFit()
 
 // A load's progress shows over the display while it runs and goes when it
 // ends; a load that takes nothing says so.
+// The pointer at rest over the set names the sample that tinted the pixel
+// beneath it; a drag and a pointer gone name none.
+void tst_CtView::valueUnderARestingPointer()
+{
+    Window w;
+    load(w.view.sCtrls[0], writeSlices(dir.path(), 4, 16));
+    const QPoint centre(124, 126);
+    mouse(w.display, QEvent::MouseMove, centre, Qt::NoButton);
+    // Display pixel (124, 126) of 257 x 257 shows picture pixel (124, 126)
+    // of 256 x 256: the ray of column 4 and row 6, brightest in the fourth
+    // slice.
+    QCOMPARE(w.display->grab().toImage().pixel(centre), w.view.projImage.pixel(124, 126));
+    QCOMPARE(w.view.probeText(),
+             QStringLiteral("Set 1: %1 at column 4, row 6, slice 4 (v16_3.png)")
+                     .arg((4 * 7 + 6 * 3 + 3 * 29) % 256));
+    QVERIFY(w.display->findChild<QLabel *>("probe")->isVisible());
+    mouse(w.display, QEvent::MouseMove, QPoint(2, 2), Qt::NoButton);
+    QVERIFY(w.view.probeText().isEmpty());
+
+    mouse(w.display, QEvent::MouseMove, centre, Qt::NoButton);
+    mouse(w.display, QEvent::MouseButtonPress, centre, Qt::LeftButton);
+    QVERIFY(w.view.probeText().isEmpty());
+    mouse(w.display, QEvent::MouseMove, centre + QPoint(3, 1), Qt::LeftButton);
+    QVERIFY(w.view.probeText().isEmpty());
+    mouse(w.display, QEvent::MouseButtonRelease, centre + QPoint(3, 1), Qt::LeftButton);
+    QVERIFY(!w.view.probeText().isEmpty());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(w.display, &leave);
+    QVERIFY(w.view.probeText().isEmpty());
+}
+
 void tst_CtView::noticeOfLoads()
 {
     Window w;

@@ -5,6 +5,7 @@
 #include "slices/slice.h"
 #include "slices/sliceruns.h"
 #include "view/framedrawing.h"
+#include "view/probe.h"
 #include "slices/workerpool.h"
 
 #include <QImage>
@@ -857,6 +858,8 @@ private slots:
     void randomScenes();
     void tiledScenes_data();
     void tiledScenes();
+    void probedPixels_data();
+    void probedPixels();
     void runBounds_data();
     void runBounds();
     void tallScenes_data();
@@ -1348,6 +1351,59 @@ void tst_Projection::tiledScenes()
         const int H = maker.between(1, 90);
         const QString diff = sceneDifference(view, sets, W, H);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("scene %1: %2").arg(scene).arg(diff)));
+    }
+}
+
+void tst_Projection::probedPixels_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<bool>("tiled");
+    for (quint32 seed = 1; seed <= 4; ++seed) {
+        QTest::addRow("random %u", seed) << seed << false;
+        QTest::addRow("tiled %u", seed) << 2000 + seed << true;
+    }
+}
+
+// Every pixel of random scenes, framed nowhere: the set, value and cell that
+// one ray finds give the pixel's colour, and white where it finds none.
+void tst_Projection::probedPixels()
+{
+    QFETCH(quint32, seed);
+    QFETCH(bool, tiled);
+    SceneMaker maker(seed);
+    for (int scene = 0; scene < 15; ++scene) {
+        Slices slices;
+        const ViewState view = tiled ? maker.tiledView() : maker.view();
+        QList<SetSnapshot> sets;
+        for (int count = maker.between(1, 3); count > 0; --count) {
+            sets.append(tiled ? maker.tiledSet(slices, view) : maker.set(slices, view));
+            sets.last().showFrame = false;
+        }
+        const int W = maker.between(1, tiled ? 60 : 30);
+        const int H = maker.between(1, tiled ? 60 : 30);
+        QImage image(W, H, QImage::Format_ARGB32);
+        renderScene(image, view, sets);
+        for (int j = 0; j < H; ++j) {
+            for (int i = 0; i < W; ++i) {
+                const std::optional<ProbeHit> hit = probeScene(view, sets, W, H, i, j);
+                QRgb expected = qRgb(255, 255, 255);
+                if (hit) {
+                    const SetSnapshot &set = sets.at(hit->set);
+                    const double value =
+                            set.slices.at(hit->slice)->valueAt(hit->column, hit->row);
+                    QCOMPARE(value, hit->value);
+                    expected = tint(hit->face ? set.sColor : set.vColor,
+                                    intensity(value, set.windowLow, set.windowHigh));
+                }
+                QVERIFY2(image.pixel(i, j) == expected,
+                         qPrintable(QString("scene %1, pixel %2,%3: %4, probed %5")
+                                            .arg(scene)
+                                            .arg(i)
+                                            .arg(j)
+                                            .arg(image.pixel(i, j), 8, 16, QChar('0'))
+                                            .arg(expected, 8, 16, QChar('0'))));
+            }
+        }
     }
 }
 

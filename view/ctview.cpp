@@ -8,9 +8,11 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QShortcut>
 #include <QSlider>
@@ -27,8 +29,10 @@
 
 #include "panel/colourscale.h"
 #include "panel/slicesctrl.h"
+#include "panel/windowpresets.h"
 #include "ui_ctview.h"
 #include "view/framedrawing.h"
+#include "view/probe.h"
 #include "view/projection.h"
 #include "view/setcolours.h"
 #include "view/setgeometry.h"
@@ -53,27 +57,27 @@ int sizeField(const QString &text)
     return ok ? v : 0;
 }
 
-// Tells of a widget's resizes without the window overriding its own events.
-class ResizeWatch : public QObject
+// Hands the window every event of a widget before the widget has it, and
+// takes none of them away.
+class EventWatch : public QObject
 {
 public:
-    ResizeWatch(QWidget *watched, std::function<void()> resized)
-        : QObject(watched), resized(std::move(resized))
+    EventWatch(QObject *parent, std::function<void(QEvent *)> seen)
+        : QObject(parent), seen(std::move(seen))
     {
-        watched->installEventFilter(this);
     }
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Resize)
-            resized();
-        return QObject::eventFilter(watched, event);
+        seen(event);
+        return false;
     }
 
 private:
-    std::function<void()> resized;
+    std::function<void(QEvent *)> seen;
 };
+
 
 // Widgets that take Home, or letters, for themselves.
 bool usesViewKeys(const QWidget *widget)
@@ -141,10 +145,6 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
     followDisplayAction = displayMenu->addAction(tr("Image size follows the display"));
     followDisplayAction->setCheckable(true);
     connect(followDisplayAction, &QAction::toggled, this, &CtView::setSizeFollowsDisplay);
-    new ResizeWatch(ui->dispA_, [this] {
-        if (followDisplay)
-            paintPImg();
-    });
 
     // Over the picture, never part of it, and never in the mouse's way.
     notice = new QLabel(ui->dispA_);
@@ -160,10 +160,21 @@ CtView::CtView(const QString &dataRoot, QWidget *parent)
         emptyLoadText.clear();
         showNotice();
     });
+
+    probe = new QLabel(ui->dispA_);
+    probe->setObjectName(QStringLiteral("probe"));
+    probe->setAttribute(Qt::WA_TransparentForMouseEvents);
+    probe->setStyleSheet(notice->styleSheet());
+    probe->hide();
+    // Watched from outside, so that the display's own handling of the mouse
+    // stays as it is.
+    displayWatch = new EventWatch(this, [this](QEvent *event) { watchDisplay(event); });
+    ui->dispA_->installEventFilter(displayWatch);
 }
 
 CtView::~CtView()
 {
+    ui->dispA_->removeEventFilter(displayWatch);
     // The panels outlive this body: a field of theirs that loses the focus
     // while the window goes must not ask it to render.
     for (SlicesCtrl *panel : std::as_const(sCtrls)) {
@@ -403,6 +414,7 @@ void CtView::noticeFilesRead(SlicesCtrl *panel, int read, int chosen)
     load.read = read;
     load.chosen = chosen;
     showNotice();
+    showProbe();
 }
 
 void CtView::noticeLoadFinished(SlicesCtrl *panel)
@@ -424,6 +436,7 @@ void CtView::noticeLoadFinished(SlicesCtrl *panel)
         emptyLoadTimer.stop();
     }
     showNotice();
+    showProbe();
 }
 
 void CtView::closeEvent(QCloseEvent *event)
@@ -484,9 +497,13 @@ void CtView::paintPImg()
             locks.append(std::shared_lock(sCtrls[i]->sliceDatas.guard));
             takeSnapshot(sCtrls[i], renderSets[i]);
         }
-        renderScene(projImage, viewState(), renderSets);
+        renderView = viewState();
+        renderScene(projImage, renderView, renderSets);
     }
     ui->dispA_->update();
+    // The value under a resting pointer follows the new picture.
+    if (probe && (hoverAt != QPoint(-1, -1) || probe->isVisible()))
+        showProbe();
 }
 
 // Called with the set's lock held. The set keeps the window it is drawn
@@ -575,6 +592,98 @@ QRectF CtView::pictureRect() const
     else
         w = std::max(1.0, std::trunc(iw * dh / ih));
     return QRectF(std::trunc((dw - w) / 2), std::trunc((dh - h) / 2), w, h);
+}
+
+void CtView::watchDisplay(QEvent *event)
+{
+    const auto at = [event] {
+        const QPointF p = static_cast<QMouseEvent *>(event)->position();
+        return QPoint(int(p.x()), int(p.y()));
+    };
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+        // Nothing is worked out while a button is held: that is a drag.
+        hoverAt = static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton ? at()
+                                                                               : QPoint(-1, -1);
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Leave:
+        hoverAt = QPoint(-1, -1);
+        break;
+    case QEvent::Resize:
+        if (followDisplay)
+            paintPImg();
+        break;
+    default:
+        return;
+    }
+    showProbe();
+}
+
+void CtView::showProbe()
+{
+    const QString text = hoverAt != QPoint(-1, -1) ? probeTextAt(hoverAt) : QString();
+    if (text.isEmpty()) {
+        probe->hide();
+        return;
+    }
+    probe->setText(text);
+    probe->adjustSize();
+    probe->move(4, std::max(4, ui->dispA_->height() - probe->height() - 4));
+    probe->show();
+}
+
+QString CtView::probeText() const
+{
+    return probe->isVisible() ? probe->text() : QString();
+}
+
+QString CtView::probeTextAt(const QPoint &at)
+{
+    // Only the picture on screen is asked, and only while every set is still
+    // what it was drawn from: not during a load.
+    if (projImage.isNull() || !loads.isEmpty() || renderSets.size() != sCtrls.size())
+        return {};
+    const QRectF shown = pictureRect();
+    if (!(shown.width() > 0 && shown.height() > 0))
+        return {};
+    const int W = projImage.width();
+    const int H = projImage.height();
+    // The centre of the display pixel, in the picture's pixels.
+    const double x = (at.x() + 0.5 - shown.left()) * W / shown.width();
+    const double y = (at.y() + 0.5 - shown.top()) * H / shown.height();
+    if (!(x >= 0 && x < W && y >= 0 && y < H))
+        return {};
+    QVarLengthArray<std::shared_lock<std::shared_mutex>, 8> locks;
+    bool anyLoaded = false;
+    for (qsizetype n = 0; n < sCtrls.size(); ++n) {
+        const SliceDatas &set = sCtrls[n]->sliceDatas;
+        locks.append(std::shared_lock(set.guard));
+        const SetSnapshot &drawn = renderSets[n];
+        if (drawn.sw != set.width || drawn.sh != set.height
+            || !std::equal(drawn.slices.cbegin(), drawn.slices.cend(), set.slices.cbegin(),
+                           set.slices.cend()))
+            return {};
+        anyLoaded = anyLoaded || set.loaded;
+    }
+    if (!anyLoaded)
+        return {};
+    const std::optional<ProbeHit> hit = probeScene(renderView, renderSets, W, H, int(x), int(y));
+    if (!hit)
+        return {};
+    const SlicesCtrl *panel = sCtrls[hit->set];
+    const QString value = QString::number(hit->value, 'g', 6);
+    QString text = looksLikeHounsfield(panel->sliceDatas.min, panel->sliceDatas.max)
+            ? tr("Set %1: %2 HU at column %3, row %4, slice %5")
+            : tr("Set %1: %2 at column %3, row %4, slice %5");
+    text = text.arg(hit->set + 1).arg(value).arg(hit->column).arg(hit->row).arg(hit->slice + 1);
+    // The name the panel lists for the slice, without its folder.
+    const auto *names = panel->findChild<const QComboBox *>(QStringLiteral("nameList_"));
+    if (names && hit->slice < names->count())
+        text += QStringLiteral(" (%1)").arg(QFileInfo(names->itemText(hit->slice)).fileName());
+    return text;
 }
 
 // The display's pixel position in the unit square, through its tracker's

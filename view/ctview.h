@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QRectF>
 #include <QString>
 #include <QTimer>
@@ -63,6 +64,10 @@ public:
     // What the display says over its picture: a load's progress, or why a
     // load took nothing; empty when it says nothing.
     QString noticeText() const;
+
+    // What the display says of the value under a resting pointer; empty
+    // when it says nothing.
+    QString probeText() const;
 
 private:
     std::unique_ptr<Ui_CtView> ui;
@@ -156,6 +161,19 @@ private:
     void noticeFilesRead(SlicesCtrl *panel, int read, int chosen);
     void noticeLoadFinished(SlicesCtrl *panel);
     void showNotice();
+
+    // Where the picture lies on the display.
+    QRectF pictureRect() const;
+
+    // The value under the pointer while it rests over the display with no
+    // button held, taken from the picture on screen.
+    QLabel *probe = nullptr;
+    QObject *displayWatch = nullptr;
+    QPoint hoverAt{ -1, -1 };
+    ViewState renderView;
+    void watchDisplay(QEvent *event);
+    void showProbe();
+    QString probeTextAt(const QPoint &at);
 };
 
 #endif // VIEW_CTVIEW_H

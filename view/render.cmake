@@ -6,6 +6,8 @@ list(APPEND CTSLAB_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/sampling.h
     ${CMAKE_CURRENT_LIST_DIR}/projection.h
     ${CMAKE_CURRENT_LIST_DIR}/projection.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/probe.h
+    ${CMAKE_CURRENT_LIST_DIR}/probe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fastvolume.h
     ${CMAKE_CURRENT_LIST_DIR}/valuewindow.h
     ${CMAKE_CURRENT_LIST_DIR}/valuewindow.cpp

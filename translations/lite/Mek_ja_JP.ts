@@ -83,6 +83,14 @@
         <source>Set %1: nothing loaded; %2</source>
         <translation>セット %1: 何も読み込まれませんでした。%2</translation>
     </message>
+    <message>
+        <source>Set %1: %2 HU at column %3, row %4, slice %5</source>
+        <translation>セット %1: %2 HU（列 %3、行 %4、スライス %5）</translation>
+    </message>
+    <message>
+        <source>Set %1: %2 at column %3, row %4, slice %5</source>
+        <translation>セット %1: %2（列 %3、行 %4、スライス %5）</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>
