@@ -10,7 +10,8 @@
 // With --scene NAME it shows one thing a new user meets instead, and saves
 // only the part of the window it is in: "progress" (a load under way),
 // "empty" (a load that took nothing), "presets" (the histogram's menu over a
-// CT set) or "fit" (the sets fitted after a turn).
+// CT set), "fit" (the sets fitted after a turn) or "cursor" (the value under
+// a resting pointer).
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QSignalSpy>
@@ -107,6 +109,17 @@ static int scene(QApplication &app, const QString &name, const QString &data, co
         panel->fileDialog->close();
         QTest::qWait(200);
         shot = display->grab(QRect(0, 0, 360, 64));
+    } else if (name == "cursor") {
+        view.resize(420, 760);
+        if (!load(panel, ct))
+            return 1;
+        view.fitView();
+        const QPoint at(display->width() / 2, display->height() / 2);
+        QMouseEvent rest(QEvent::MouseMove, QPointF(at), display->mapToGlobal(QPointF(at)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(display, &rest);
+        QTest::qWait(200);
+        shot = display->grab();
     } else if (name == "presets" || name == "fit") {
         if (!load(panel, ct))
             return 1;

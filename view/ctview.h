@@ -162,9 +162,6 @@ private:
     void noticeLoadFinished(SlicesCtrl *panel);
     void showNotice();
 
-    // Where the picture lies on the display.
-    QRectF pictureRect() const;
-
     // The value under the pointer while it rests over the display with no
     // button held, taken from the picture on screen.
     QLabel *probe = nullptr;
