@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <numbers>
 
 namespace phantom {
@@ -55,6 +56,15 @@ inline std::uint64_t mix(std::uint64_t h)
 inline QImage slice(int w, int h, int s, int z, std::uint64_t seed = defaultSeed)
 {
     QImage image(w, h, QImage::Format_Grayscale8);
+    // Each ellipsoid's turn, worked out once: the same doubles as per cell.
+    constexpr int count = int(std::size(ellipsoids));
+    double cosines[count];
+    double sines[count];
+    for (int e = 0; e < count; ++e) {
+        const double p = ellipsoids[e].degrees * (std::numbers::pi / 180.0);
+        cosines[e] = std::cos(p);
+        sines[e] = std::sin(p);
+    }
     const double zn = (z + 0.5 - s / 2.0) / (s / 2.0);
     const std::uint64_t zterm = (std::uint64_t(z) * 0x165667B19E3779F9ull) ^ seed;
     for (int y = 0; y < h; ++y) {
@@ -65,13 +75,13 @@ inline QImage slice(int w, int h, int s, int z, std::uint64_t seed = defaultSeed
             double value = 0.0;
             bool head = false;
             bool first = true;
-            for (const Ellipsoid &e : ellipsoids) {
-                const double p = e.degrees * (std::numbers::pi / 180.0);
+            for (int n = 0; n < count; ++n) {
+                const Ellipsoid &e = ellipsoids[n];
                 const double dx = xn - e.cx;
                 const double dy = yn - e.cy;
                 const double dz = zn - e.cz;
-                const double xr = dx * std::cos(p) + dy * std::sin(p);
-                const double yr = -dx * std::sin(p) + dy * std::cos(p);
+                const double xr = dx * cosines[n] + dy * sines[n];
+                const double yr = -dx * sines[n] + dy * cosines[n];
                 const double qx = xr / e.a;
                 const double qy = yr / e.b;
                 const double qz = dz / e.c;

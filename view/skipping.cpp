@@ -91,7 +91,7 @@ int bucketOf(const ValueWindow &f, const Prospect &p)
 
 void prefetchCells(const TiledSlice &s, int c0, int c1, int r0, int r1)
 {
-    if (r1 - r0 > 16)
+    if (r1 - r0 >= prefetchRows)
         return;
     const SliceTiles &t = *s.tiles;
     for (int row = r0; row <= r1; ++row) {
