@@ -62,43 +62,19 @@ void plainRay(const PlainCells &f, int i, int j, double &V, double &S)
                          v.centre.y + v.zoom * (a * v.nx.y + b * v.ny.y),
                          v.centre.z + v.zoom * (a * v.nx.z + b * v.ny.z)};
     const double q[3] = {v.nz.x, v.nz.y, v.nz.z};
-    RayAxis axis[3];
-    Span inside = Span::all();
-    for (int n = 0; n < 3; ++n) {
-        axis[n] = {g.bounds[n].data(), g.cells[n], p[n], q[n]};
-        const double ends[2] = {g.bounds[n].front(), g.bounds[n].back()};
-        inside = meet(inside, RayAxis{ends, 1, p[n], q[n]}.cell(0));
-    }
     V = 0;
     S = 0;
     qint64 nearest = -1;
-    const RayAxis &X = axis[0];
-    const RayAxis &Y = axis[1];
-    const RayAxis &Z = axis[2];
-    int k0, k1;
-    Z.reach(inside, k0, k1);
-    for (int k = k0; k <= k1; ++k) {
-        const Span inSlab = meet(inside, Z.cell(k));
-        if (inSlab.empty() || !f.slices[k])
-            continue;
-        int c0, c1;
-        X.reach(inSlab, c0, c1);
-        for (int c = c0; c <= c1; ++c) {
-            const Span inColumn = meet(inSlab, X.cell(c));
-            if (inColumn.empty())
-                continue;
-            int r0, r1;
-            Y.reach(inColumn, r0, r1);
-            for (int r = r0; r <= r1; ++r) {
-                if (meet(inColumn, Y.cell(r)).empty())
-                    continue;
+    walkCells(
+            g, p, q, [&f](int k) { return f.slices[k] != nullptr; },
+            [&](int c, int r, int k, auto place) {
                 const double I = intensity(f.slices[k]->valueAt(c, r), f.low, f.high);
                 if (f.section) {
                     const double d = g.depthOf(c, r, k);
                     if (d >= f.sectionPos)
-                        continue;
+                        return;
                     if (d >= f.faceFrom) {
-                        const qint64 order = g.order(Z.rank(k), X.rank(c), Y.rank(r));
+                        const qint64 order = place();
                         if (order > nearest) {
                             nearest = order;
                             S = I;
@@ -106,9 +82,7 @@ void plainRay(const PlainCells &f, int i, int j, double &V, double &S)
                     }
                 }
                 V = std::max(V, I);
-            }
-        }
-    }
+            });
 }
 
 void plainRows(const PlainCells &f, int rowBegin, int rowEnd)

@@ -3,7 +3,7 @@
 #include "panel/colourscale.h"
 #include "slices/slice.h"
 #include "view/cellgrid.h"
-#include "view/cellwalk.h"
+#include "view/viewgeometry.h"
 #include "view/setgeometry.h"
 
 #include <cmath>
@@ -21,16 +21,6 @@ struct Sample
     int row = 0;
     int slice = 0;
 };
-
-// Where the ray of a pixel starts, as the renderers compute it.
-Vec3 rayStart(const ViewState &v, int W, int H, int i, int j)
-{
-    const double a = i - W * 0.5;
-    const double b = j - H * 0.5;
-    return {v.centre.x + v.zoom * (a * v.nx.x + b * v.ny.x),
-            v.centre.y + v.zoom * (a * v.nx.y + b * v.ny.y),
-            v.centre.z + v.zoom * (a * v.nx.z + b * v.ny.z)};
-}
 
 std::optional<ProbeHit> drawn(const SetSnapshot &set, const Sample &volume, const Sample &face)
 {
@@ -101,51 +91,26 @@ std::optional<ProbeHit> probeCells(const ViewState &v, const SetSnapshot &set,
     makeCellGrid(g, set, geometry);
     const double p[3] = {p0.x, p0.y, p0.z};
     const double q[3] = {v.nz.x, v.nz.y, v.nz.z};
-    RayAxis axis[3];
-    Span inside = Span::all();
-    for (int a = 0; a < 3; ++a) {
-        axis[a] = {g.bounds[a].data(), g.cells[a], p[a], q[a]};
-        const double ends[2] = {g.bounds[a].front(), g.bounds[a].back()};
-        inside = meet(inside, RayAxis{ends, 1, p[a], q[a]}.cell(0));
-    }
     const double C = geometry.sectionPos(set.slider);
     const double faceFrom = C - geometry.layer;
-    const RayAxis &X = axis[0];
-    const RayAxis &Y = axis[1];
-    const RayAxis &Z = axis[2];
     Sample volume;
     Sample face;
     qint64 nearest = -1;
-    int k0, k1;
-    Z.reach(inside, k0, k1);
-    for (int k = k0; k <= k1; ++k) {
-        const Span inSlab = meet(inside, Z.cell(k));
-        const Slice *slice = set.slices.at(k);
-        if (inSlab.empty() || !coversSet(slice, set.sw, set.sh))
-            continue;
-        int c0, c1;
-        X.reach(inSlab, c0, c1);
-        for (int c = c0; c <= c1; ++c) {
-            const Span inColumn = meet(inSlab, X.cell(c));
-            if (inColumn.empty())
-                continue;
-            int r0, r1;
-            Y.reach(inColumn, r0, r1);
-            for (int r = r0; r <= r1; ++r) {
-                if (meet(inColumn, Y.cell(r)).empty())
-                    continue;
+    walkCells(
+            g, p, q, [&](int k) { return coversSet(set.slices.at(k), set.sw, set.sh); },
+            [&](int c, int r, int k, auto place) {
                 Sample s;
                 s.column = c;
                 s.row = r;
                 s.slice = k;
-                s.value = slice->valueAt(c, r);
+                s.value = set.slices.at(k)->valueAt(c, r);
                 s.I = intensity(s.value, set.windowLow, set.windowHigh);
                 if (set.showSection) {
                     const double d = g.depthOf(c, r, k);
                     if (d >= C)
-                        continue;
+                        return;
                     if (d >= faceFrom) {
-                        const qint64 order = g.order(Z.rank(k), X.rank(c), Y.rank(r));
+                        const qint64 order = place();
                         if (order > nearest) {
                             nearest = order;
                             face = s;
@@ -154,9 +119,7 @@ std::optional<ProbeHit> probeCells(const ViewState &v, const SetSnapshot &set,
                 }
                 if (s.I > volume.I)
                     volume = s;
-            }
-        }
-    }
+            });
     return drawn(set, volume, face);
 }
 
@@ -167,7 +130,7 @@ std::optional<ProbeHit> probeScene(const ViewState &view, const QList<SetSnapsho
 {
     if (i < 0 || j < 0 || i >= W || j >= H)
         return std::nullopt;
-    const Vec3 p0 = rayStart(view, W, H, i, j);
+    const Vec3 p0 = rayOrigin(view, W, H, i, j);
     // Later sets are drawn over earlier ones.
     for (qsizetype n = sets.size() - 1; n >= 0; --n) {
         const SetSnapshot &set = sets.at(n);
