@@ -33,10 +33,10 @@
 #include "panel/slicesctrl.h"
 #include "view/ctview.h"
 
-static QStringList stack(const QString &dir)
+static QStringList stack(const QString &dir, const QString &pattern = QStringLiteral("*.png"))
 {
     QStringList names;
-    for (const QString &name : QDir(dir).entryList({ "*.png" }, QDir::Files, QDir::Name))
+    for (const QString &name : QDir(dir).entryList({ pattern }, QDir::Files, QDir::Name))
         names << QDir(dir).filePath(name);
     return names;
 }
@@ -62,19 +62,14 @@ static QPixmap grabWithMenu(QWidget *widget, QMenu *menu)
     return shot;
 }
 
-static int scene(QApplication &app, const QString &name, const QString &data, const QString &out)
+static int scene(const QString &name, const QString &data, const QString &out)
 {
     CtView view(data);
     view.resize(760, 940);
     view.show();
     SlicesCtrl *panel = view.sCtrls[0];
     QWidget *display = view.findChild<QWidget *>("dispA_");
-    const QStringList ct = [&] {
-        QStringList names;
-        for (const QString &file : QDir(data + "/dicom").entryList({ "*.dcm" }, QDir::Files, QDir::Name))
-            names << QDir(data + "/dicom").filePath(file);
-        return names;
-    }();
+    const QStringList ct = stack(data + "/dicom", QStringLiteral("*.dcm"));
     QPixmap shot;
     if (name == "progress") {
         // Taken from the window's own news, a third of the way through.
@@ -144,7 +139,6 @@ static int scene(QApplication &app, const QString &name, const QString &data, co
     } else {
         return 2;
     }
-    Q_UNUSED(app);
     return !shot.isNull() && shot.save(out) ? 0 : 1;
 }
 
@@ -163,7 +157,7 @@ int main(int argc, char *argv[])
     const QString data = finalPicture ? args.at(dataAt + 1) : QStringLiteral(CTSLAB_SAMPLE_DATA);
     const qsizetype sceneAt = args.indexOf("--scene");
     if (sceneAt > 0 && sceneAt + 1 < args.size())
-        return scene(app, args.at(sceneAt + 1), QStringLiteral(CTSLAB_SAMPLE_DATA), out);
+        return scene(args.at(sceneAt + 1), QStringLiteral(CTSLAB_SAMPLE_DATA), out);
     CtView view(data);
     view.resize(900, 1000);
     if (finalPicture) {
