@@ -9,9 +9,9 @@
 #include <vector>
 
 // Worker threads started once and kept, for work cut into independent pieces:
-// the loader's files and the renderer's bands. The caller works too and returns only when every piece is done, so the picture is complete
-// when run() returns. Threads that cannot be started are done without: with
-// none, the caller does all the work alone.
+// the loader's files and the renderer's bands. The caller works too, and
+// run() returns only when every piece is done. Threads that cannot be
+// started are done without: with none, the caller does all the work alone.
 class WorkerPool
 {
 public:
